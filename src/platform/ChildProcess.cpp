@@ -1,0 +1,163 @@
+#include "platform/ChildProcess.h"
+
+#include <QCoroSignal>
+#include <QTimer>
+
+#include <atomic>
+
+namespace slimreel {
+
+namespace {
+std::atomic<ChildProcess::CommandObserver> commandObserver{nullptr};
+constexpr int killGraceMs = 3000;
+}
+
+void ChildProcess::setCommandObserver(CommandObserver observer)
+{
+    commandObserver.store(observer);
+}
+
+ChildProcess::ChildProcess(QString program, QStringList arguments, QObject *parent)
+    : QObject(parent)
+    , m_program(std::move(program))
+    , m_arguments(std::move(arguments))
+{
+    m_process.setProgram(m_program);
+    m_process.setArguments(m_arguments);
+    m_process.setStandardInputFile(QProcess::nullDevice());
+    m_process.setProcessChannelMode(QProcess::SeparateChannels);
+
+    connect(&m_process, &QProcess::readyReadStandardOutput, this, [this] {
+        m_stdout += m_process.readAllStandardOutput();
+        Q_EMIT changed();
+    });
+    connect(&m_process, &QProcess::readyReadStandardError, this, [this] {
+        m_stderr += m_process.readAllStandardError();
+    });
+    connect(&m_process, &QProcess::started, this, [this] {
+        m_launchDecided = true;
+        Q_EMIT changed();
+    });
+    connect(&m_process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart) {
+            m_launchDecided = true;
+            m_launchError = m_process.errorString();
+            m_finished = true;
+            Q_EMIT changed();
+        }
+    });
+    connect(&m_process, &QProcess::finished, this, [this] {
+        drain();
+        m_finished = true;
+        Q_EMIT changed();
+    });
+}
+
+ChildProcess::~ChildProcess()
+{
+    // Never leave an orphan behind: a child still running when its owner goes away is killed.
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.disconnect(this);
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+}
+
+void ChildProcess::drain()
+{
+    m_stdout += m_process.readAllStandardOutput();
+    m_stderr += m_process.readAllStandardError();
+}
+
+QCoro::Task<Result<ChildProcess::Output>> ChildProcess::run(QString program, QStringList arguments)
+{
+    ChildProcess child(std::move(program), std::move(arguments));
+    if (auto launched = co_await child.launch(); !launched) {
+        co_return std::unexpected(launched.error());
+    }
+    co_await child.waitForExit();
+    co_return Output{child.exitCode(), child.takeStandardOutput(), child.standardError()};
+}
+
+QCoro::Task<Result<void>> ChildProcess::launch()
+{
+    if (const auto observer = commandObserver.load()) {
+        observer(m_program, m_arguments);
+    }
+    m_process.start();
+    while (!m_launchDecided) {
+        co_await qCoro(this, &ChildProcess::changed);
+    }
+    if (!m_launchError.isEmpty()) {
+        co_return std::unexpected(Error::platform(m_launchError));
+    }
+    co_return Result<void>{};
+}
+
+QCoro::Task<std::optional<QString>> ChildProcess::readLine()
+{
+    for (;;) {
+        const qsizetype end = m_stdout.indexOf('\n');
+        if (end >= 0) {
+            QByteArray line = m_stdout.left(end);
+            m_stdout.remove(0, end + 1);
+            if (line.endsWith('\r')) {
+                line.chop(1);
+            }
+            co_return QString::fromUtf8(line);
+        }
+        if (m_finished) {
+            if (m_stdout.isEmpty()) {
+                co_return std::nullopt;
+            }
+            QString rest = QString::fromUtf8(m_stdout);
+            m_stdout.clear();
+            co_return rest;
+        }
+        co_await qCoro(this, &ChildProcess::changed);
+    }
+}
+
+QCoro::Task<void> ChildProcess::waitForExit()
+{
+    while (!m_finished) {
+        co_await qCoro(this, &ChildProcess::changed);
+    }
+}
+
+bool ChildProcess::isRunning() const
+{
+    return m_process.state() != QProcess::NotRunning;
+}
+
+void ChildProcess::terminate()
+{
+    if (!isRunning()) {
+        return;
+    }
+    m_process.terminate();
+    // A child that ignores the polite request (a hung tool) is killed, so a
+    // cancel always ends it.
+    QTimer::singleShot(killGraceMs, this, [this] {
+        if (isRunning()) {
+            m_process.kill();
+        }
+    });
+}
+
+int ChildProcess::exitCode() const
+{
+    if (!m_launchError.isEmpty() || m_process.exitStatus() == QProcess::CrashExit) {
+        return -1;
+    }
+    return m_process.exitCode();
+}
+
+QByteArray ChildProcess::takeStandardOutput()
+{
+    QByteArray out = std::move(m_stdout);
+    m_stdout.clear();
+    return out;
+}
+
+} // namespace slimreel

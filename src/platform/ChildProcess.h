@@ -1,0 +1,75 @@
+#pragma once
+
+#include "model/Error.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+#include <QCoroTask>
+
+#include <optional>
+
+namespace slimreel {
+
+// One child process with both output channels drained as data arrives, so a
+// child that writes megabytes to either stream can never block on a full pipe.
+// No shell: each argument reaches the child unchanged. Standard input is closed.
+class ChildProcess : public QObject {
+    Q_OBJECT
+public:
+    ChildProcess(QString program, QStringList arguments, QObject *parent = nullptr);
+    ~ChildProcess() override;
+
+    struct Output {
+        int exitCode = -1;       // -1 when the child died of a signal
+        QByteArray standardOutput;
+        QByteArray standardError;
+        bool succeeded() const { return exitCode == 0; }
+    };
+
+    // Runs a program to its end and collects everything it wrote.
+    static QCoro::Task<Result<Output>> run(QString program, QStringList arguments);
+
+    // Starts the child; fails with the launch error's message.
+    QCoro::Task<Result<void>> launch();
+
+    // The next line of standard output without its line end; none at end of file.
+    QCoro::Task<std::optional<QString>> readLine();
+
+    // Waits until the child has exited (and both streams are drained).
+    QCoro::Task<void> waitForExit();
+
+    bool isRunning() const;
+    // Asks the child to end (SIGTERM); returns at once.
+    void terminate();
+
+    int exitCode() const; // valid after waitForExit(); -1 after a crash or signal
+    QByteArray standardError() const { return m_stderr; }
+    QByteArray takeStandardOutput();
+    QString program() const { return m_program; }
+    QStringList arguments() const { return m_arguments; }
+
+    // Observes every command line started, for `--verbose` front ends.
+    using CommandObserver = void (*)(const QString &program, const QStringList &arguments);
+    static void setCommandObserver(CommandObserver observer);
+
+Q_SIGNALS:
+    void changed();
+
+private:
+    void drain();
+
+    QString m_program;
+    QStringList m_arguments;
+    QProcess m_process;
+    QByteArray m_stdout;
+    QByteArray m_stderr;
+    bool m_finished = false;
+    bool m_launchDecided = false;
+    QString m_launchError;
+};
+
+} // namespace slimreel

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "model/Error.h"
+#include "model/PreviewPacketStats.h"
+#include "model/VideoInfo.h"
+#include "platform/ToolLocator.h"
+
+#include <QString>
+#include <QUrl>
+
+#include <QCoroTask>
+
+#include <optional>
+
+namespace slimreel {
+
+// Turns a video file into a VideoInfo: GStreamer first, ffprobe as the fallback.
+// Stateless apart from where it looks for ffprobe; every call may run at once.
+// Coroutines take their arguments by value: they outlive the caller's frame.
+class VideoProbeService {
+public:
+    enum class Order { nativeThenFFprobe, ffprobeOnly, nativeOnly };
+
+    VideoProbeService();
+    explicit VideoProbeService(ToolLocator ffprobe, Order order = Order::nativeThenFFprobe);
+    virtual ~VideoProbeService() = default;
+
+    // The normal order: native first, ffprobe second; the native error when both fail.
+    virtual QCoro::Task<Result<VideoInfo>> inspect(QUrl url) const;
+    QCoro::Task<Result<VideoInfo>> inspectNatively(QUrl url) const;
+    QCoro::Task<Result<VideoInfo>> inspectWithFFprobe(QUrl url) const;
+
+    // Key-frame and other-frame byte sums of stream 0 of a (sample) file.
+    virtual QCoro::Task<Result<PreviewPacketStats>> packetStats(QUrl url) const;
+
+    std::optional<QString> ffprobeURL() const { return m_ffprobe.locate(); }
+
+    static double parseFrameRate(const std::optional<QString> &text);
+    static QString displayCodec(const std::optional<QString> &codecName);
+
+private:
+    ToolLocator m_ffprobe;
+    Order m_order = Order::nativeThenFFprobe;
+};
+
+} // namespace slimreel

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <QCoroTask>
+
+#include <chrono>
+
+namespace slimreel::test {
+
+// A generated test video by file name (see media/generate.sh).
+QString media(const QString &name);
+
+// Writes an executable shell script into `dir` and returns its path.
+QString writeScript(const QTemporaryDir &dir, const QString &name, const QString &body);
+
+// Runs a coroutine to its end on the event loop.
+template <typename T>
+T wait(QCoro::Task<T> task)
+{
+    return QCoro::waitFor(std::move(task));
+}
+
+// Spins the event loop until `done()` or the timeout; returns done().
+bool spinUntil(const std::function<bool()> &done, std::chrono::milliseconds timeout = std::chrono::seconds(30));
+
+// Entries of the temporary folder whose names start with `prefix`.
+QStringList tempEntries(const QString &prefix);
+
+// Runs ffprobe on a file and returns one value of the first video stream or the
+// format (e.g. "stream=codec_name" or "format=duration").
+QString ffprobeValue(const QString &path, const QString &entry, const QString &streamSelector = QStringLiteral("v:0"));
+
+} // namespace slimreel::test
