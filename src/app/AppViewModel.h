@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/BatchQueueModel.h"
 #include "compress/VideoCompressing.h"
 #include "model/BatchVideoItem.h"
 #include "model/CompressionSettings.h"
@@ -11,18 +12,21 @@
 
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QUrl>
 #include <QUuid>
 #include <QVariantMap>
 
+#include <QCoroTask>
+
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stop_token>
 
 namespace slimreel {
-
-class BatchQueueModel;
 
 // The one controller: owns the queue, the selection, the settings, the preview
 // sample and the batch run. Every published field is a property with a change
@@ -106,6 +110,19 @@ public:
     QString estimatedSizeText() const;
     QString savingsText() const;
 
+    // True while any task the controller started (import, preview, run, the
+    // follow-up of cancel(), a back-end cancellation) has not ended yet;
+    // becameIdle() is emitted when the last one ends.
+    bool hasRunningTasks() const { return m_runningTasks > 0; }
+
+    // Where a run writes the output of `info` in `folder`: "<name>-compressed.mp4",
+    // then "-compressed-2", "-compressed-3", ... while the name is taken.
+    static QUrl uniqueDestination(const VideoInfo &info, const QUrl &folder);
+    // The stretch of a video of `duration` seconds that the preview sample covers.
+    static TimeRange sampleWindow(double duration);
+    // The target size chosen after an import: half the file size, whole megabytes, at least 1.
+    static double suggestedTargetSizeMB(std::int64_t fileSize);
+
     // Property adapters.
     bool hasVideo() const { return m_video.has_value(); }
     QVariantMap videoMap() const;
@@ -145,6 +162,55 @@ Q_SIGNALS:
     void becameIdle();
 
 private:
+    struct TaskHandle;
+    using TaskBody = std::function<QCoro::Task<>(std::stop_token)>;
+
+    // Tasks.
+    QCoro::Task<> importTask(QList<QUrl> urls, bool selectFirstImported, quint64 generation, std::stop_token stop);
+    QCoro::Task<> previewTask(VideoInfo video, CompressionSettings settings, std::optional<QUuid> selection,
+                              QUrl sample, TimeRange window, quint64 generation,
+                              QList<std::shared_ptr<TaskHandle>> earlier, std::stop_token stop);
+    QCoro::Task<> runTask(QUuid runID, QUrl folder, CompressionSettings settings, QList<QUuid> ids,
+                          QList<std::shared_ptr<TaskHandle>> earlier, std::stop_token stop);
+    QCoro::Task<> cancelFollowUp(std::shared_ptr<TaskHandle> run, quint64 importGeneration);
+    std::shared_ptr<TaskHandle> startTask(const TaskBody &body);
+    void startDetached(const TaskBody &body);
+    void cancelCoordinatorInBackground();
+    void taskEnded();
+    static QCoro::Task<> trackEnd(QPointer<AppViewModel> self, QCoro::Task<> inner);
+    static QCoro::Task<> waitForEnd(QList<std::shared_ptr<TaskHandle>> tasks);
+    void requestStopOfAllTasks();
+    static bool isAlive(const QPointer<AppViewModel> &self);
+    ProgressCallback runProgress(QUuid runID, QUuid id, qsizetype position, qsizetype count);
+
+    // Shared steps.
+    void stopPreviewWork();
+    void discardPreviewFile();
+    void releaseSecurityScope(const QUrl &url);
+    void selectAfterImport(const std::optional<QUuid> &firstImported);
+
+    // Queue edits, each announced to the list model.
+    qsizetype indexOf(const QUuid &id) const;
+    void appendItem(BatchVideoItem item);
+    void removeItemAt(qsizetype row);
+    void updateItem(qsizetype row, const std::function<void(BatchVideoItem &)> &edit);
+    void updateAllItems(const std::function<void(BatchVideoItem &)> &edit);
+    void resetCompressingItems();
+
+    // Setters that notify only on a real change.
+    void setVideo(std::optional<VideoInfo> video);
+    void setSelectedItemID(std::optional<QUuid> id);
+    void setState(CompressionState state);
+    void setProgress(double progress);
+    void setCurrentItemName(std::optional<QString> name);
+    void setPreviewURL(std::optional<QUrl> url);
+    void setPreviewStartTime(double seconds);
+    void setPreviewSizeEstimate(std::optional<OutputSizeEstimate> estimate);
+    void setPreviewSettings(std::optional<CompressionSettings> settings);
+    void setIsGeneratingPreview(bool generating);
+    // Re-announces the derived texts and flag when they changed.
+    void refreshDerived();
+
     std::optional<VideoInfo> m_video;
     QList<BatchVideoItem> m_batchItems;
     std::optional<QUuid> m_selectedItemID;
@@ -165,6 +231,18 @@ private:
     QList<QUrl> m_securityScopedURLs;
     std::optional<CompressionSettings> m_previewSettings;
     std::optional<QUuid> m_compressionRunID;
+
+    std::shared_ptr<TaskHandle> m_importTask;
+    std::shared_ptr<TaskHandle> m_compressionTask;
+    std::shared_ptr<TaskHandle> m_previewTask;
+    quint64 m_importGeneration = 0;
+    quint64 m_previewGeneration = 0;
+    int m_runningTasks = 0;
+    bool m_destroying = false;
+    // Last announced derived values, so their signals fire only on change.
+    QString m_lastEstimatedSizeText;
+    QString m_lastSavingsText;
+    bool m_lastHasActiveTask = false;
 };
 
 } // namespace slimreel
