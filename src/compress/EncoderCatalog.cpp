@@ -1,0 +1,175 @@
+#include "compress/EncoderCatalog.h"
+
+#include "platform/ChildProcess.h"
+
+#include <QCoroSignal>
+#include <QPointer>
+#include <QTimer>
+
+namespace slimreel {
+
+namespace {
+
+// A trial that hangs (a wedged driver) counts as a failure after this long.
+constexpr std::chrono::seconds trialLimit{15};
+
+const QString nvencPreset = QStringLiteral("p1");
+
+} // namespace
+
+const VideoEncoder &EncoderProfile::encoder(EncoderStrategy strategy) const
+{
+    return strategy == EncoderStrategy::speedHEVC ? hevc : h264;
+}
+
+QStringList EncoderProfile::trialArguments(const VideoEncoder &encoder) const
+{
+    QStringList arguments{QStringLiteral("-hide_banner"), QStringLiteral("-loglevel"), QStringLiteral("error"),
+                          QStringLiteral("-nostdin")};
+    arguments << deviceOptions;
+    arguments << QStringLiteral("-f") << QStringLiteral("lavfi") << QStringLiteral("-i")
+              << QStringLiteral("color=s=256x256:d=0.04") << QStringLiteral("-frames:v") << QStringLiteral("1");
+    if (!uploadFilter.isEmpty()) {
+        arguments << QStringLiteral("-vf") << uploadFilter;
+    }
+    arguments << QStringLiteral("-c:v") << encoder.name << encoder.speedOptions;
+    arguments << QStringLiteral("-f") << QStringLiteral("null") << QStringLiteral("-");
+    return arguments;
+}
+
+EncoderProfile EncoderProfile::macOS()
+{
+    const QStringList prioSpeed{QStringLiteral("-prio_speed"), QStringLiteral("true")};
+    return {QStringLiteral("VideoToolbox"),
+            {QStringLiteral("h264_videotoolbox"), prioSpeed},
+            {QStringLiteral("hevc_videotoolbox"), prioSpeed},
+            {},
+            {}};
+}
+
+EncoderProfile EncoderProfile::nvenc()
+{
+    // p1 is NVENC's "favour speed" end, as -prio_speed is for VideoToolbox.
+    const QStringList preset{QStringLiteral("-preset"), nvencPreset};
+    return {QStringLiteral("NVENC"), {QStringLiteral("h264_nvenc"), preset}, {QStringLiteral("hevc_nvenc"), preset}, {}, {}};
+}
+
+EncoderProfile EncoderProfile::qsv()
+{
+    const QStringList preset{QStringLiteral("-preset"), QStringLiteral("veryfast")};
+    return {QStringLiteral("QSV"), {QStringLiteral("h264_qsv"), preset}, {QStringLiteral("hevc_qsv"), preset}, {}, {}};
+}
+
+EncoderProfile EncoderProfile::vaapi()
+{
+    // VAAPI encodes only frames in device memory, so they are uploaded at the
+    // end of the filter chain. Its speed knob means something different on every
+    // driver, so the driver's default stays.
+    return {QStringLiteral("VAAPI"),
+            {QStringLiteral("h264_vaapi"), {}},
+            {QStringLiteral("hevc_vaapi"), {}},
+            {QStringLiteral("-vaapi_device"), QStringLiteral("/dev/dri/renderD128")},
+            QStringLiteral("format=nv12,hwupload")};
+}
+
+// Software stand-ins, presets chosen with bench/encoder-presets/run (results.md
+// beside it, 2 cores):
+//   PRESET_TABLE
+// libx265 logs its banner on stderr unless told otherwise; stderr must stay
+// empty on success. Both force 8-bit 4:2:0 as a hardware encoder would, so a
+// 4:4:4 or 10-bit source still gives a file every player opens.
+EncoderProfile EncoderProfile::software()
+{
+    const QStringList yuv420p{QStringLiteral("-pix_fmt"), QStringLiteral("yuv420p")};
+    return {QStringLiteral("software"),
+            {QStringLiteral("libx264"), QStringList{QStringLiteral("-preset"), QStringLiteral("superfast")} + yuv420p},
+            {QStringLiteral("libx265"), QStringList{QStringLiteral("-preset"), QStringLiteral("superfast"),
+                                                    QStringLiteral("-x265-params"), QStringLiteral("log-level=error")}
+                                            + yuv420p},
+            {},
+            {}};
+}
+
+std::vector<EncoderProfile> EncoderProfile::hardwareCandidates()
+{
+#if defined(Q_OS_MACOS)
+    return {macOS()};
+#else
+    return {nvenc(), qsv(), vaapi()};
+#endif
+}
+
+EncoderCatalog::EncoderCatalog(ToolLocator ffmpeg, std::vector<EncoderProfile> candidates, QObject *parent)
+    : QObject(parent)
+    , m_ffmpeg(std::move(ffmpeg))
+    , m_candidates(std::move(candidates))
+{
+}
+
+EncoderCatalog::EncoderCatalog(EncoderProfile fixed, QObject *parent)
+    : QObject(parent)
+    , m_ffmpeg(QStringList{})
+    , m_started(true)
+    , m_decision(std::move(fixed))
+{
+}
+
+EncoderCatalog &EncoderCatalog::shared()
+{
+    // Never destroyed: a trial may still be running while the program exits.
+    static auto *catalog = new EncoderCatalog();
+    return *catalog;
+}
+
+void EncoderCatalog::start()
+{
+    if (m_started) {
+        return;
+    }
+    m_started = true;
+    // Runs on by itself; the task handle is not needed.
+    [[maybe_unused]] auto running = decide();
+}
+
+QCoro::Task<EncoderProfile> EncoderCatalog::profile(std::chrono::milliseconds maxWait)
+{
+    start();
+    if (!m_decision) {
+        co_await qCoro(this, &EncoderCatalog::decided, maxWait);
+    }
+    co_return m_decision.value_or(EncoderProfile::software());
+}
+
+QCoro::Task<void> EncoderCatalog::decide()
+{
+    const QPointer<EncoderCatalog> self(this);
+    const std::optional<QString> ffmpeg = m_ffmpeg.locate();
+    const std::vector<EncoderProfile> candidates = ffmpeg ? m_candidates : std::vector<EncoderProfile>{};
+    EncoderProfile chosen = EncoderProfile::software();
+    for (const EncoderProfile &candidate : candidates) {
+        const bool h264 = co_await passesTrial(*ffmpeg, candidate.trialArguments(candidate.h264));
+        const bool both = h264 && co_await passesTrial(*ffmpeg, candidate.trialArguments(candidate.hevc));
+        if (!self) {
+            co_return;
+        }
+        if (both) {
+            chosen = candidate;
+            break;
+        }
+    }
+    m_decision = chosen;
+    Q_EMIT decided();
+}
+
+QCoro::Task<bool> EncoderCatalog::passesTrial(QString ffmpeg, QStringList arguments)
+{
+    ChildProcess child(std::move(ffmpeg), std::move(arguments));
+    if (!co_await child.launch()) {
+        co_return false;
+    }
+    QTimer::singleShot(trialLimit, &child, [&child] { child.terminate(); });
+    co_await child.waitForExit();
+    co_return child.exitCode() == 0;
+}
+
+} // namespace slimreel

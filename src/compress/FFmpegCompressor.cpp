@@ -1,0 +1,347 @@
+#include "compress/FFmpegCompressor.h"
+
+#include "compress/CompressionError.h"
+#include "model/Numbers.h"
+#include "platform/ChildProcess.h"
+#include "platform/Files.h"
+
+#include <QDir>
+#include <QFile>
+#include <QUuid>
+
+#include <charconv>
+#include <cmath>
+#include <filesystem>
+#include <limits>
+#include <system_error>
+
+namespace slimreel {
+
+namespace {
+
+const QString passDirectoryPrefix = QStringLiteral("Slimreel-pass-");
+const QString progressKey = QStringLiteral("out_time_ms=");
+constexpr double progressCap = 0.99;
+constexpr double shortestDivisor = 0.1;
+constexpr qsizetype failureLineCount = 4;
+
+QString filePath(const QUrl &url)
+{
+    return url.isLocalFile() ? url.toLocalFile() : url.path();
+}
+
+QString decimal(std::int64_t value)
+{
+    return QString::number(value);
+}
+
+std::int64_t doubled(std::int64_t value)
+{
+    constexpr auto max = std::numeric_limits<std::int64_t>::max();
+    constexpr auto min = std::numeric_limits<std::int64_t>::min();
+    if (value > max / 2) {
+        return max;
+    }
+    if (value < min / 2) {
+        return min;
+    }
+    return value * 2;
+}
+
+// The fast plans in quality mode run on the profile's encoders; everything
+// else is x264.
+bool usesProfileEncoder(const CompressionSettings &settings)
+{
+    return settings.mode == CompressionMode::quality && settings.encoderStrategy() != EncoderStrategy::qualityX264;
+}
+
+QStringList head(const VideoInfo &info, const std::optional<TimeRange> &range, const QStringList &deviceOptions)
+{
+    QStringList arguments{QStringLiteral("-hide_banner"), QStringLiteral("-loglevel"), QStringLiteral("error"),
+                          QStringLiteral("-nostdin"), QStringLiteral("-y")};
+    arguments << deviceOptions;
+    if (range) {
+        arguments << QStringLiteral("-ss") << FFmpegCompressor::timeText(range->start);
+    }
+    arguments << QStringLiteral("-i") << filePath(info.url);
+    if (range) {
+        arguments << QStringLiteral("-t") << FFmpegCompressor::timeText(range->length());
+    }
+    return arguments;
+}
+
+// "-vf" with the height cap (when the source is taller) and the profile's upload
+// filter, in that order; nothing when neither applies.
+QStringList videoFilter(const VideoInfo &info, const CompressionSettings &settings, const QString &uploadFilter)
+{
+    QStringList filters;
+    if (const auto cap = settings.outputMaxHeight(); cap && *cap < info.height) {
+        filters << QStringLiteral("scale=-2:'min(ih,%1)'").arg(*cap);
+    }
+    if (!uploadFilter.isEmpty()) {
+        filters << uploadFilter;
+    }
+    if (filters.isEmpty()) {
+        return {};
+    }
+    return {QStringLiteral("-vf"), filters.join(QLatin1Char(','))};
+}
+
+QStringList outputTail(const QString &path)
+{
+    return {QStringLiteral("-movflags"), QStringLiteral("+faststart"), QStringLiteral("-progress"),
+            QStringLiteral("pipe:1"),    QStringLiteral("-nostats"),    path};
+}
+
+QStringList aacAudio()
+{
+    return {QStringLiteral("-c:a"), QStringLiteral("aac"), QStringLiteral("-b:a"), QStringLiteral("128k")};
+}
+
+// The completion fraction of one "out_time_ms=" line; none for other lines and
+// for values that are not numbers (N/A before the first frame).
+std::optional<double> progressFraction(const QString &line, double divisor)
+{
+    if (!line.startsWith(progressKey)) {
+        return std::nullopt;
+    }
+    const QByteArray text = line.mid(progressKey.size()).toUtf8();
+    double microseconds = 0;
+    const char *end = text.constData() + text.size();
+    const auto [stop, error] = std::from_chars(text.constData(), end, microseconds);
+    if (text.isEmpty() || error != std::errc{} || stop != end) {
+        return std::nullopt;
+    }
+    const double fraction = microseconds / 1'000'000 / divisor;
+    return std::isnan(fraction) || fraction > progressCap ? progressCap : fraction;
+}
+
+QString failureMessage(const QByteArray &standardError)
+{
+    const QString text = QString::fromUtf8(standardError);
+    if (text.contains(QStringLiteral("unknown encoder 'libx264'"), Qt::CaseInsensitive)) {
+        return QStringLiteral("当前 FFmpeg 未包含 libx264，无法使用高质量或指定大小模式。");
+    }
+    const QStringList lines = text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return lines.mid(std::max<qsizetype>(0, lines.size() - failureLineCount)).join(QLatin1Char('\n'));
+}
+
+void report(const ProgressCallback &progress, double value)
+{
+    if (progress) {
+        progress(value);
+    }
+}
+
+// Removes the two-pass statistics folder on every way out of a compression.
+struct TreeRemoval {
+    QString path;
+    ~TreeRemoval() { Files::removeTree(path); }
+};
+
+} // namespace
+
+FFmpegCompressor::FFmpegCompressor(ToolLocator ffmpeg, EncoderCatalog &catalog)
+    : m_ffmpeg(std::move(ffmpeg))
+    , m_catalog(catalog)
+{
+    // The hardware trials take a moment; by the first compression they are done.
+    m_catalog.start();
+}
+
+FFmpegCompressor::~FFmpegCompressor() = default;
+
+std::optional<QString> FFmpegCompressor::executableURL() const
+{
+    return m_ffmpeg.locate();
+}
+
+QString FFmpegCompressor::timeText(double seconds)
+{
+    // Fixed notation: ffmpeg's time syntax has no exponents.
+    char buffer[400];
+    const auto [end, error] = std::to_chars(std::begin(buffer), std::end(buffer), seconds, std::chars_format::fixed);
+    if (error != std::errc{}) {
+        return QString::number(seconds, 'f', 6);
+    }
+    QString text = QString::fromLatin1(buffer, end - buffer);
+    if (std::isfinite(seconds) && !text.contains(QLatin1Char('.'))) {
+        text += QStringLiteral(".0");
+    }
+    return text;
+}
+
+QStringList FFmpegCompressor::makeArguments(const VideoInfo &info, const CompressionSettings &settings,
+                                            const QUrl &destination, const std::optional<TimeRange> &range,
+                                            const EncoderProfile &profile)
+{
+    const bool profileEncoder = usesProfileEncoder(settings);
+    const EncoderStrategy strategy = settings.encoderStrategy();
+    const std::int64_t rate = settings.targetVideoBitrate(info);
+
+    QStringList arguments = head(info, range, profileEncoder ? profile.deviceOptions : QStringList{});
+    arguments << QStringLiteral("-map") << QStringLiteral("0:v:0") << QStringLiteral("-map") << QStringLiteral("0:a?");
+    arguments << QStringLiteral("-c:v")
+              << (profileEncoder ? profile.encoder(strategy).name : QStringLiteral("libx264"));
+    arguments << QStringLiteral("-g") << decimal(settings.keyFrameInterval(info));
+    if (strategy == EncoderStrategy::speedHEVC) {
+        arguments << QStringLiteral("-tag:v") << QStringLiteral("hvc1");
+    }
+    if (profileEncoder) {
+        arguments << profile.encoder(strategy).speedOptions;
+        arguments << QStringLiteral("-b:v") << decimal(rate) << QStringLiteral("-maxrate")
+                  << decimal(truncToInt64(static_cast<double>(rate) * 1.25)) << QStringLiteral("-bufsize")
+                  << decimal(doubled(rate));
+    } else {
+        arguments << QStringLiteral("-preset") << QStringLiteral("medium") << QStringLiteral("-crf")
+                  << QStringLiteral("23.5") << QStringLiteral("-pix_fmt") << QStringLiteral("yuv420p");
+    }
+    arguments << QStringLiteral("-fps_mode") << QStringLiteral("passthrough");
+    arguments << videoFilter(info, settings, profileEncoder ? profile.uploadFilter : QString{});
+    if (profileEncoder && info.canCopyAudioToMP4) {
+        arguments << QStringLiteral("-c:a") << QStringLiteral("copy");
+    } else {
+        arguments << aacAudio();
+    }
+    arguments << outputTail(filePath(destination));
+    return arguments;
+}
+
+QStringList FFmpegCompressor::makeTwoPassArguments(const VideoInfo &info, const CompressionSettings &settings,
+                                                   const QUrl &destination, const std::optional<TimeRange> &range,
+                                                   const QUrl &passLogURL, bool firstPass)
+{
+    QStringList arguments = head(info, range, {});
+    arguments << QStringLiteral("-map") << QStringLiteral("0:v:0");
+    if (!firstPass) {
+        arguments << QStringLiteral("-map") << QStringLiteral("0:a?");
+    }
+    arguments << QStringLiteral("-c:v") << QStringLiteral("libx264") << QStringLiteral("-preset")
+              << QStringLiteral("medium") << QStringLiteral("-b:v") << decimal(settings.targetVideoBitrate(info))
+              << QStringLiteral("-g") << decimal(settings.keyFrameInterval(info)) << QStringLiteral("-pix_fmt")
+              << QStringLiteral("yuv420p") << QStringLiteral("-fps_mode") << QStringLiteral("passthrough")
+              << QStringLiteral("-pass") << (firstPass ? QStringLiteral("1") : QStringLiteral("2"))
+              << QStringLiteral("-passlogfile") << filePath(passLogURL);
+    arguments << videoFilter(info, settings, {});
+    if (firstPass) {
+        arguments << QStringLiteral("-an") << QStringLiteral("-f") << QStringLiteral("null")
+                  << QStringLiteral("-progress") << QStringLiteral("pipe:1") << QStringLiteral("-nostats")
+                  << QStringLiteral("/dev/null");
+    } else {
+        arguments << aacAudio() << outputTail(filePath(destination));
+    }
+    return arguments;
+}
+
+QCoro::Task<Result<void>> FFmpegCompressor::compress(VideoInfo info, CompressionSettings settings, QUrl destination,
+                                                     std::optional<TimeRange> range, ProgressCallback progress,
+                                                     std::stop_token stop)
+{
+    const std::optional<QString> executable = executableURL();
+    if (!executable) {
+        co_return std::unexpected(CompressionError::ffmpegUnavailable().toError());
+    }
+    Files::removeFile(filePath(destination));
+    const double duration = range ? range->length() : info.duration;
+
+    if (settings.mode == CompressionMode::quality) {
+        const EncoderProfile profile = co_await m_catalog.profile();
+        const auto ran = co_await run(*executable, makeArguments(info, settings, destination, range, profile),
+                                      duration, 0.0, 1.0, progress, stop);
+        if (ran) {
+            report(progress, 1.0);
+        }
+        co_return ran;
+    }
+
+    const QString passDirectory = QDir(QDir::tempPath())
+                                      .filePath(passDirectoryPrefix
+                                                + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
+    std::error_code created;
+    std::filesystem::create_directories(QFile::encodeName(passDirectory).toStdString(), created);
+    if (created) {
+        co_return std::unexpected(Error::platform(QString::fromLocal8Bit(created.message())));
+    }
+    const TreeRemoval removal{passDirectory};
+    const QUrl passLog = QUrl::fromLocalFile(QDir(passDirectory).filePath(QStringLiteral("x264")));
+
+    const auto first = co_await run(*executable,
+                                    makeTwoPassArguments(info, settings, destination, range, passLog, true),
+                                    duration, 0.0, 0.5, progress, stop);
+    if (!first) {
+        co_return first;
+    }
+    if (stop.stop_requested()) {
+        co_return std::unexpected(Error::taskCancelled());
+    }
+    const auto second = co_await run(*executable,
+                                     makeTwoPassArguments(info, settings, destination, range, passLog, false),
+                                     duration, 0.5, 0.5, progress, stop);
+    if (!second) {
+        co_return second;
+    }
+    Files::removeTree(passDirectory);
+    report(progress, 1.0);
+    co_return second;
+}
+
+QCoro::Task<void> FFmpegCompressor::cancel()
+{
+    if (m_process) {
+        m_process->terminate();
+        m_process.reset();
+    }
+    co_return;
+}
+
+QCoro::Task<Result<void>> FFmpegCompressor::run(QString executable, QStringList arguments, double duration,
+                                                double progressBase, double progressScale, ProgressCallback progress,
+                                                std::stop_token stop)
+{
+    if (stop.stop_requested()) {
+        co_return std::unexpected(Error::taskCancelled());
+    }
+    const auto child = std::make_shared<ChildProcess>(std::move(executable), std::move(arguments));
+    m_process = child;
+    const auto release = [this, &child] {
+        if (m_process == child) {
+            m_process.reset();
+        }
+    };
+    if (const auto launched = co_await child->launch(); !launched) {
+        release();
+        co_return std::unexpected(launched.error());
+    }
+
+    // A cancelled task must not sit waiting for the child's next line.
+    const std::stop_callback endChild(stop, [child] { child->terminate(); });
+    const double divisor = duration <= shortestDivisor ? shortestDivisor : duration;
+    bool taskCancelled = false;
+    while (const std::optional<QString> line = co_await child->readLine()) {
+        if (stop.stop_requested()) {
+            taskCancelled = true;
+            break;
+        }
+        if (const auto fraction = progressFraction(*line, divisor)) {
+            report(progress, progressBase + progressScale * *fraction);
+        }
+    }
+    if (taskCancelled) {
+        child->terminate();
+    }
+    co_await child->waitForExit();
+    release();
+
+    if (taskCancelled) {
+        co_return std::unexpected(Error::taskCancelled());
+    }
+    if (child->exitCode() == 0) {
+        co_return Result<void>{};
+    }
+    if (stop.stop_requested()) {
+        co_return std::unexpected(CompressionError::cancelled().toError());
+    }
+    co_return std::unexpected(CompressionError::failed(failureMessage(child->standardError())).toError());
+}
+
+} // namespace slimreel
