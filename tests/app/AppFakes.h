@@ -1,0 +1,175 @@
+#pragma once
+
+#include "app/AppViewModel.h"
+#include "compress/CompressionError.h"
+#include "compress/VideoCompressing.h"
+#include "platform/FileAccess.h"
+#include "probe/VideoProbeError.h"
+#include "probe/VideoProbeService.h"
+
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <ostream>
+#include <optional>
+
+// Readable failure messages for Qt strings and URLs.
+inline void PrintTo(const QString &text, std::ostream *os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+inline void PrintTo(const QUrl &url, std::ostream *os)
+{
+    *os << url.toString().toStdString();
+}
+
+namespace slimreel::test {
+
+// Something a fake call waits for until the test opens it.
+class Gate : public QObject {
+    Q_OBJECT
+public:
+    void open();
+    bool isOpen() const { return m_open; }
+    QCoro::Task<> wait();
+
+Q_SIGNALS:
+    void opened();
+
+private:
+    bool m_open = false;
+};
+
+// Probe answers looked up by path; "stepped" calls wait for the test.
+class FakeProbe : public VideoProbeService {
+public:
+    void add(const VideoInfo &info) { m_answers.insert(key(info.url), info); }
+    void addFailure(const QString &path, VideoProbeError error);
+
+    QCoro::Task<Result<VideoInfo>> inspect(QUrl url) const override;
+    QCoro::Task<Result<PreviewPacketStats>> packetStats(QUrl url) const override;
+
+    bool stepInspect = false;
+    bool stepStats = false;
+    Result<PreviewPacketStats> stats = PreviewPacketStats{};
+    mutable QList<QUrl> inspected;
+    mutable QList<std::shared_ptr<Gate>> inspectGates;
+    mutable QList<QUrl> statsRequests;
+    mutable QList<std::shared_ptr<Gate>> statsGates;
+
+private:
+    static QString key(const QUrl &url);
+    QHash<QString, Result<VideoInfo>> m_answers;
+};
+
+// One compress call as the fake received it; the test decides how it ends.
+struct CompressCall {
+    VideoInfo info;
+    CompressionSettings settings;
+    QUrl destination;
+    std::optional<TimeRange> range;
+    ProgressCallback progress;
+    std::stop_token stop;
+    Gate gate;
+    Result<void> result;
+    bool returned = false;
+};
+
+class FakeCoordinator : public VideoCompressing {
+public:
+    QCoro::Task<Result<void>> compress(VideoInfo info, CompressionSettings settings, QUrl destination,
+                                       std::optional<TimeRange> range, ProgressCallback progress,
+                                       std::stop_token stop) override;
+    QCoro::Task<void> cancel() override;
+
+    // Ends a waiting call: success writes `bytes` bytes at the destination, as an encode would.
+    void succeed(qsizetype call, qint64 bytes = 1000);
+    void fail(qsizetype call, Error error, qint64 partialBytes = 0);
+    qsizetype waitingCount() const;
+    int concurrentPeak() const { return m_peak; }
+
+    QList<std::shared_ptr<CompressCall>> calls;
+    int cancelCount = 0;
+    // Like a real back end: cancel() ends the running call with a cancellation.
+    bool cancelEndsCalls = true;
+
+private:
+    int m_running = 0;
+    int m_peak = 0;
+};
+
+// Records every access started and stopped.
+class RecordingFileAccess : public FileAccess {
+public:
+    bool start(const QUrl &url) override;
+    void stop(const QUrl &url) override;
+
+    // Every access started has been stopped exactly once, and nothing else was stopped.
+    bool balanced() const;
+
+    bool grant = true;
+    QList<QUrl> started;
+    QList<QUrl> stopped;
+};
+
+// Counts the emissions of one signal (QSignalSpy without the test module).
+class SignalCount {
+public:
+    template <typename Sender, typename Signal>
+    SignalCount(Sender *sender, Signal signal)
+        : m_connection(QObject::connect(sender, signal, [this] { ++m_count; }))
+    {
+    }
+    ~SignalCount() { QObject::disconnect(m_connection); }
+    SignalCount(const SignalCount &) = delete;
+    SignalCount &operator=(const SignalCount &) = delete;
+
+    int count() const { return m_count; }
+    void clear() { m_count = 0; }
+
+private:
+    int m_count = 0;
+    QMetaObject::Connection m_connection;
+};
+
+// A controller over the three fakes, wired like the window wires it.
+class ControllerTest : public ::testing::Test {
+protected:
+    ControllerTest();
+    ~ControllerTest() override;
+
+    // A file URL in the test's own folder; the probe knows it with these facts.
+    QUrl video(const QString &name, double duration = 60, qint64 fileSize = 50'000'000);
+    QUrl unreadable(const QString &name);
+    QUrl url(const QString &name) const;
+    // Imports and waits until the controller has settled.
+    void importNow(const QList<QUrl> &urls, bool selectFirst = false);
+    // Runs the event loop until the controller has nothing running.
+    bool settle();
+    // Runs queued events for a while without waiting for any condition.
+    static void drainEvents();
+    QString outputFolderPath() const { return m_dir.filePath(QStringLiteral("out")); }
+    QUrl outputFolder() const { return QUrl::fromLocalFile(outputFolderPath()); }
+    int itemIndexOf(const QUrl &url) const;
+    QString itemState(qsizetype row) const;
+    // File names of the queue, in order.
+    QStringList queuedNames() const;
+
+    QTemporaryDir m_dir;
+    std::shared_ptr<FakeProbe> probe = std::make_shared<FakeProbe>();
+    std::shared_ptr<FakeCoordinator> coordinator = std::make_shared<FakeCoordinator>();
+    std::shared_ptr<RecordingFileAccess> access = std::make_shared<RecordingFileAccess>();
+    std::unique_ptr<AppViewModel> vm;
+    QStringList stateHistory;
+};
+
+VideoInfo makeInfo(const QUrl &url, double duration, qint64 fileSize);
+
+} // namespace slimreel::test

@@ -1,0 +1,110 @@
+#include "app/AppFakes.h"
+
+#include "support/TestSupport.h"
+
+
+using namespace slimreel;
+using namespace slimreel::test;
+
+namespace {
+
+class BatchQueueModelTest : public ControllerTest {
+protected:
+    QVariant role(int row, BatchQueueModel::Role r) const
+    {
+        auto *model = vm->batchItemsModel();
+        return model->data(model->index(row), r);
+    }
+};
+
+TEST_F(BatchQueueModelTest, RolesByName)
+{
+    const auto names = vm->batchItemsModel()->roleNames();
+    const QList<QByteArray> expected{"itemId",   "fileName", "duration",   "fileSize",  "state",
+                                     "failureMessage", "progress", "outputPath", "isSelected"};
+    for (const QByteArray &name : expected) {
+        EXPECT_TRUE(names.values().contains(name)) << name.toStdString();
+    }
+}
+
+TEST_F(BatchQueueModelTest, RowsFollowTheQueue)
+{
+    auto *model = vm->batchItemsModel();
+    SignalCount inserted(model, &QAbstractItemModel::rowsInserted);
+    importNow({video(QStringLiteral("a.mp4"), 12.5, 1234), video(QStringLiteral("b.mp4"))});
+    EXPECT_EQ(inserted.count(), 2);
+    ASSERT_EQ(model->rowCount(), 2);
+    EXPECT_EQ(vm->itemCount(), 2);
+
+    const BatchVideoItem &a = vm->batchItems().at(0);
+    EXPECT_EQ(role(0, BatchQueueModel::ItemIdRole).toString(), a.id.toString(QUuid::WithoutBraces));
+    EXPECT_EQ(role(0, BatchQueueModel::FileNameRole).toString(), "a.mp4");
+    EXPECT_EQ(role(0, BatchQueueModel::DurationRole).toDouble(), 12.5);
+    EXPECT_EQ(role(0, BatchQueueModel::FileSizeRole).toLongLong(), 1234);
+    EXPECT_EQ(role(0, BatchQueueModel::StateRole).toString(), "pending");
+    EXPECT_EQ(role(0, BatchQueueModel::FailureMessageRole).toString(), "");
+    EXPECT_EQ(role(0, BatchQueueModel::ProgressRole).toDouble(), 0);
+    EXPECT_EQ(role(0, BatchQueueModel::OutputPathRole).toString(), "");
+    EXPECT_TRUE(role(0, BatchQueueModel::IsSelectedRole).toBool());
+    EXPECT_FALSE(role(1, BatchQueueModel::IsSelectedRole).toBool());
+    EXPECT_FALSE(model->data(model->index(5), BatchQueueModel::FileNameRole).isValid());
+
+    // Selection moves with two row changes, no reset.
+    SignalCount changed(model, &QAbstractItemModel::dataChanged);
+    SignalCount reset(model, &QAbstractItemModel::modelReset);
+    vm->selectItem(vm->batchItems().at(1).id);
+    EXPECT_EQ(changed.count(), 2);
+    EXPECT_FALSE(role(0, BatchQueueModel::IsSelectedRole).toBool());
+    EXPECT_TRUE(role(1, BatchQueueModel::IsSelectedRole).toBool());
+
+    // Run results arrive as row changes.
+    changed.clear();
+    vm->compressAll(outputFolder());
+    EXPECT_EQ(role(0, BatchQueueModel::StateRole).toString(), "compressing");
+    coordinator->succeed(0);
+    ASSERT_TRUE(spinUntil([&] { return coordinator->calls.size() == 2; }));
+    coordinator->fail(1, CompressionError::failed(QStringLiteral("broken")));
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(role(0, BatchQueueModel::StateRole).toString(), "completed");
+    EXPECT_EQ(role(0, BatchQueueModel::ProgressRole).toDouble(), 1);
+    EXPECT_EQ(role(0, BatchQueueModel::OutputPathRole).toString(),
+              coordinator->calls.at(0)->destination.toLocalFile());
+    EXPECT_EQ(role(1, BatchQueueModel::StateRole).toString(), "failed");
+    EXPECT_EQ(role(1, BatchQueueModel::FailureMessageRole).toString(), "broken");
+    EXPECT_GE(changed.count(), 4);
+    EXPECT_EQ(reset.count(), 0);
+
+    SignalCount removed(model, &QAbstractItemModel::rowsRemoved);
+    vm->removeItem(vm->batchItems().at(0).id);
+    EXPECT_EQ(removed.count(), 1);
+    EXPECT_EQ(model->rowCount(), 1);
+    EXPECT_EQ(role(0, BatchQueueModel::FileNameRole).toString(), "b.mp4");
+}
+
+TEST_F(BatchQueueModelTest, PropertyTexts)
+{
+    EXPECT_EQ(vm->stateText(), "idle");
+    EXPECT_FALSE(vm->hasVideo());
+    EXPECT_TRUE(vm->videoMap().isEmpty());
+    EXPECT_EQ(vm->modeText(), "quality");
+    EXPECT_EQ(vm->planText(), "recommended");
+    EXPECT_EQ(vm->targetSizeMB(), 25);
+    EXPECT_EQ(vm->selectedItemIDText(), "");
+
+    importNow({video(QStringLiteral("a.mp4"), 65.4, 95'000'000)});
+    const QVariantMap map = vm->videoMap();
+    EXPECT_EQ(map.value(QStringLiteral("fileName")).toString(), "a.mp4");
+    EXPECT_EQ(map.value(QStringLiteral("duration")).toDouble(), 65.4);
+    EXPECT_EQ(map.value(QStringLiteral("fileSize")).toLongLong(), 95'000'000);
+    EXPECT_EQ(map.value(QStringLiteral("codec")).toString(), "H.264");
+    EXPECT_EQ(AppViewModel::formatDuration(65.4), "1:05");
+
+    SignalCount alert(vm.get(), &AppViewModel::alertMessageChanged);
+    vm->setAlertMessageText(QStringLiteral("hello"));
+    EXPECT_EQ(vm->alertMessage(), std::optional<QString>(QStringLiteral("hello")));
+    vm->setAlertMessageText(QString());
+    EXPECT_FALSE(vm->alertMessage());
+    EXPECT_EQ(alert.count(), 2);
+}
+
+} // namespace
