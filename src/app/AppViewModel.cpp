@@ -440,18 +440,33 @@ void AppViewModel::settingsDidChange()
     stopPreviewWork();
 }
 
+std::optional<OutputSizeEstimate> AppViewModel::expectedOutputSize() const
+{
+    if (!m_video) {
+        return std::nullopt;
+    }
+    if (m_settings.mode == CompressionMode::targetSize) {
+        const auto bytes = targetSizeBytes(m_settings, *m_video);
+        return bytes ? std::optional(OutputSizeEstimate{*bytes, *bytes}) : std::nullopt;
+    }
+    if (m_previewSettings == m_settings) {
+        return m_previewSizeEstimate;
+    }
+    return std::nullopt;
+}
+
 QString AppViewModel::estimatedSizeText() const
 {
     if (!m_video) {
         return emDash;
     }
+    const auto expected = expectedOutputSize();
     if (m_settings.mode == CompressionMode::targetSize) {
-        const auto bytes = targetSizeBytes(m_settings, *m_video);
-        return bytes ? Formatters::byteCount(*bytes) : emDash;
+        return expected ? Formatters::byteCount(expected->upperBound) : emDash;
     }
-    if (m_previewSettings == m_settings && m_previewSizeEstimate) {
-        return QStringLiteral("约 ") + Formatters::byteCount(m_previewSizeEstimate->lowerBound) + QStringLiteral("–")
-               + Formatters::byteCount(m_previewSizeEstimate->upperBound);
+    if (expected) {
+        return QStringLiteral("约 ") + Formatters::byteCount(expected->lowerBound) + QStringLiteral("–")
+               + Formatters::byteCount(expected->upperBound);
     }
     return QStringLiteral("生成预览后估算");
 }
@@ -462,27 +477,25 @@ QString AppViewModel::savingsText() const
         return emDash;
     }
     const auto source = static_cast<double>(m_video->fileSize);
+    const auto expected = expectedOutputSize();
+    const auto saved = [&](std::int64_t bytes) { return 1 - static_cast<double>(bytes) / source; };
     if (m_settings.mode == CompressionMode::targetSize) {
-        const auto bytes = targetSizeBytes(m_settings, *m_video);
-        if (!bytes) {
+        if (!expected) {
             return emDash;
         }
-        const double saved = 1 - static_cast<double>(*bytes) / source;
-        if (saved <= 0) {
+        if (saved(expected->upperBound) <= 0) {
             return QStringLiteral("目标可能大于原片");
         }
-        return QStringLiteral("目标节省约 ") + percent(saved) + QStringLiteral("%");
+        return QStringLiteral("目标节省约 ") + percent(saved(expected->upperBound)) + QStringLiteral("%");
     }
-    if (m_previewSettings == m_settings && m_previewSizeEstimate) {
-        const double least = 1 - static_cast<double>(m_previewSizeEstimate->upperBound) / source;
-        const double most = 1 - static_cast<double>(m_previewSizeEstimate->lowerBound) / source;
-        if (least <= 0) {
-            return QStringLiteral("样片未能缩小");
-        }
-        return QStringLiteral("根据样片预计节省 ") + percent(least) + QStringLiteral("%–") + percent(most)
-               + QStringLiteral("%");
+    if (!expected) {
+        return QStringLiteral("体积取决于画面内容");
     }
-    return QStringLiteral("体积取决于画面内容");
+    if (saved(expected->upperBound) <= 0) {
+        return QStringLiteral("样片未能缩小");
+    }
+    return QStringLiteral("根据样片预计节省 ") + percent(saved(expected->upperBound)) + QStringLiteral("%–")
+           + percent(saved(expected->lowerBound)) + QStringLiteral("%");
 }
 
 // ---------------------------------------------------------------------------

@@ -109,6 +109,10 @@ public:
     bool hasActiveTask() const;
     QString estimatedSizeText() const;
     QString savingsText() const;
+    // The bytes behind the two texts: in target-size mode the planned size (both
+    // bounds equal), in quality mode the estimate of a sample made with the
+    // current settings; none when the texts show no number.
+    std::optional<OutputSizeEstimate> expectedOutputSize() const;
 
     // True while any task the controller started (import, preview, run, the
     // follow-up of cancel(), a back-end cancellation) has not ended yet;

@@ -311,6 +311,9 @@ TEST_F(PreviewTest, EstimateTexts)
 {
     constexpr double inf = std::numeric_limits<double>::infinity();
     constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+    using Bytes = std::optional<OutputSizeEstimate>;
+    const Bytes sampled = OutputSizeEstimate{7'595'200, 10'100'000};
+    const Bytes planned = OutputSizeEstimate{23'000'000, 23'000'000};
     const struct {
         const char *name;
         bool hasVideo;
@@ -320,23 +323,27 @@ TEST_F(PreviewTest, EstimateTexts)
         bool sample;
         const char *estimated;
         const char *savings;
+        Bytes bytes;
     } cases[] = {
-        {"no video", false, "quality", 0, 0, false, "—", "—"},
-        {"no video, target size", false, "targetSize", 0, 0, false, "—", "—"},
-        {"quality, no sample", true, "quality", 60, 50'000'000, false, "生成预览后估算", "体积取决于画面内容"},
-        {"quality, sample", true, "quality", 5, 20'000'000, true, "约 7.6 MB–10.1 MB", "根据样片预计节省 49%–62%"},
+        {"no video", false, "quality", 0, 0, false, "—", "—", {}},
+        {"no video, target size", false, "targetSize", 0, 0, false, "—", "—", {}},
+        {"quality, no sample", true, "quality", 60, 50'000'000, false, "生成预览后估算", "体积取决于画面内容", {}},
+        {"quality, sample", true, "quality", 5, 20'000'000, true, "约 7.6 MB–10.1 MB", "根据样片预计节省 49%–62%",
+         sampled},
         {"quality, sample as large as the source", true, "quality", 5, 10'100'000, true, "约 7.6 MB–10.1 MB",
-         "样片未能缩小"},
+         "样片未能缩小", sampled},
         {"quality, sample larger than the source", true, "quality", 5, 9'000'000, true, "约 7.6 MB–10.1 MB",
-         "样片未能缩小"},
-        {"quality, unknown source size", true, "quality", 5, 0, true, "约 7.6 MB–10.1 MB", "—"},
+         "样片未能缩小", sampled},
+        {"quality, unknown source size", true, "quality", 5, 0, true, "约 7.6 MB–10.1 MB", "—", sampled},
         // 25 MB over 100 s: (1,712,000 + 128,000) bit/s × 100 s / 8 = 23,000,000 bytes.
-        {"target size", true, "targetSize", 100, 50'000'000, false, "23.0 MB", "目标节省约 54%"},
-        {"target size equal to the source", true, "targetSize", 100, 23'000'000, false, "23.0 MB", "目标可能大于原片"},
-        {"target size above the source", true, "targetSize", 100, 20'000'000, false, "23.0 MB", "目标可能大于原片"},
-        {"target size, unknown source size", true, "targetSize", 100, 0, false, "23.0 MB", "—"},
-        {"target size, endless video", true, "targetSize", inf, 50'000'000, false, "—", "—"},
-        {"target size, NaN duration", true, "targetSize", nan, 50'000'000, false, "—", "—"},
+        {"target size", true, "targetSize", 100, 50'000'000, false, "23.0 MB", "目标节省约 54%", planned},
+        {"target size equal to the source", true, "targetSize", 100, 23'000'000, false, "23.0 MB", "目标可能大于原片",
+         planned},
+        {"target size above the source", true, "targetSize", 100, 20'000'000, false, "23.0 MB", "目标可能大于原片",
+         planned},
+        {"target size, unknown source size", true, "targetSize", 100, 0, false, "23.0 MB", "—", planned},
+        {"target size, endless video", true, "targetSize", inf, 50'000'000, false, "—", "—", {}},
+        {"target size, NaN duration", true, "targetSize", nan, 50'000'000, false, "—", "—", {}},
     };
     probe->stats = PreviewPacketStats{0, 0, 9'920'000};
     for (const auto &c : cases) {
@@ -354,6 +361,7 @@ TEST_F(PreviewTest, EstimateTexts)
         vm->setModeText(QString::fromLatin1(c.mode));
         EXPECT_EQ(vm->estimatedSizeText(), QString::fromUtf8(c.estimated));
         EXPECT_EQ(vm->savingsText(), QString::fromUtf8(c.savings));
+        EXPECT_EQ(vm->expectedOutputSize(), c.bytes);
     }
 }
 
