@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QTimer>
 
 #include <unistd.h>
 
@@ -22,26 +23,33 @@ const QString synopsis =
                    "[--target-mb N] --output DIR [--verbose] FILE...");
 
 // Shows the run's progress: bars redrawn in place on a terminal, otherwise one
-// plain line per tenth of each video, so that logs stay readable.
+// plain line per tenth of each video, so that logs stay readable. Changes are
+// drawn from the event loop, at most ten times a second, so that a video's and
+// the batch's numbers are always drawn together.
 class ProgressView : public QObject {
 public:
     ProgressView(AppViewModel &controller, bool terminal)
         : m_controller(controller)
         , m_terminal(terminal)
     {
-        connect(&controller, &AppViewModel::progressChanged, this, &ProgressView::update);
-        connect(&controller, &AppViewModel::batchItemsChanged, this, &ProgressView::update);
+        m_timer.setSingleShot(true);
+        connect(&m_timer, &QTimer::timeout, this, &ProgressView::draw);
+        connect(&controller, &AppViewModel::progressChanged, this, &ProgressView::schedule);
+        connect(&controller, &AppViewModel::batchItemsChanged, this, &ProgressView::schedule);
         m_sinceDraw.start();
     }
 
     void finish()
     {
+        m_timer.stop();
         if (m_terminal && m_drawn) {
             write(stdout, QStringLiteral("\r\033[K"));
         }
     }
 
 private:
+    static constexpr qint64 interval = 100; // milliseconds
+
     static QString bar(double fraction, int width)
     {
         const int filled = static_cast<int>(std::clamp(fraction, 0.0, 1.0) * width);
@@ -49,8 +57,16 @@ private:
     }
     static int percent(double fraction) { return static_cast<int>(std::clamp(fraction, 0.0, 1.0) * 100); }
 
-    void update()
+    void schedule()
     {
+        if (!m_timer.isActive()) {
+            m_timer.start(static_cast<int>(std::max<qint64>(0, interval - m_sinceDraw.elapsed())));
+        }
+    }
+
+    void draw()
+    {
+        m_sinceDraw.restart();
         const auto &items = m_controller.batchItems();
         const auto running = std::ranges::find_if(
             items, [](const BatchVideoItem &item) { return item.state.kind == BatchItemState::Case::compressing; });
@@ -59,14 +75,11 @@ private:
         }
         const auto position = std::distance(items.begin(), running) + 1;
         const QString name = running->info.url.fileName();
-        const bool newItem = running->id != m_item;
-        m_item = running->id;
+        if (running->id != m_item) {
+            m_item = running->id;
+            m_step = -1;
+        }
         if (m_terminal) {
-            // At most about ten redraws a second, but never skip a new video.
-            if (!newItem && m_sinceDraw.elapsed() < 100) {
-                return;
-            }
-            m_sinceDraw.restart();
             m_drawn = true;
             write(stdout, QStringLiteral("\r%1 %2 %3%  batch %4 %5/%6 %7%\033[K")
                               .arg(name, bar(running->progress, 20))
@@ -78,9 +91,6 @@ private:
             return;
         }
         const int step = percent(running->progress) / 10;
-        if (newItem) {
-            m_step = -1;
-        }
         if (step > m_step) {
             m_step = step;
             write(stdout, QStringLiteral("[%1/%2] %3 %4%\n").arg(position).arg(items.size()).arg(name).arg(step * 10));
@@ -92,6 +102,7 @@ private:
     bool m_drawn = false;
     QUuid m_item;
     int m_step = -1;
+    QTimer m_timer;
     QElapsedTimer m_sinceDraw;
 };
 
