@@ -1,6 +1,5 @@
 #include "platform/ChildProcess.h"
 
-#include <QCoroSignal>
 #include <QTimer>
 
 #include <atomic>
@@ -29,27 +28,27 @@ ChildProcess::ChildProcess(QString program, QStringList arguments, QObject *pare
 
     connect(&m_process, &QProcess::readyReadStandardOutput, this, [this] {
         m_stdout += m_process.readAllStandardOutput();
-        Q_EMIT changed();
+        announceChange();
     });
     connect(&m_process, &QProcess::readyReadStandardError, this, [this] {
         m_stderr += m_process.readAllStandardError();
     });
     connect(&m_process, &QProcess::started, this, [this] {
         m_launchDecided = true;
-        Q_EMIT changed();
+        announceChange();
     });
     connect(&m_process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
         if (error == QProcess::FailedToStart) {
             m_launchDecided = true;
             m_launchError = m_process.errorString();
             m_finished = true;
-            Q_EMIT changed();
+            announceChange();
         }
     });
     connect(&m_process, &QProcess::finished, this, [this] {
         drain();
         m_finished = true;
-        Q_EMIT changed();
+        announceChange();
     });
 }
 
@@ -61,6 +60,29 @@ ChildProcess::~ChildProcess()
         m_process.kill();
         m_process.waitForFinished(5000);
     }
+}
+
+void ChildProcess::announceChange()
+{
+    Q_EMIT changed();
+    if (m_waiters.empty() || m_wakeUpPosted) {
+        return;
+    }
+    // Waiters resume from the event loop, never inside QProcess's own signal
+    // handlers (a resumed coroutine may destroy this object), and one posted
+    // call serves any number of changes. A call still posted when this object
+    // is destroyed is dropped with it.
+    m_wakeUpPosted = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_wakeUpPosted = false;
+            const auto waiters = std::exchange(m_waiters, {});
+            for (const auto waiter : waiters) {
+                waiter.resume();
+            }
+        },
+        Qt::QueuedConnection);
 }
 
 void ChildProcess::drain()
@@ -86,7 +108,7 @@ QCoro::Task<Result<void>> ChildProcess::launch()
     }
     m_process.start();
     while (!m_launchDecided) {
-        co_await qCoro(this, &ChildProcess::changed);
+        co_await nextChange();
     }
     if (!m_launchError.isEmpty()) {
         co_return std::unexpected(Error::platform(m_launchError));
@@ -114,14 +136,14 @@ QCoro::Task<std::optional<QString>> ChildProcess::readLine()
             m_stdout.clear();
             co_return rest;
         }
-        co_await qCoro(this, &ChildProcess::changed);
+        co_await nextChange();
     }
 }
 
 QCoro::Task<void> ChildProcess::waitForExit()
 {
     while (!m_finished) {
-        co_await qCoro(this, &ChildProcess::changed);
+        co_await nextChange();
     }
 }
 

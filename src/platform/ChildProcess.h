@@ -10,7 +10,9 @@
 
 #include <QCoroTask>
 
+#include <coroutine>
 #include <optional>
+#include <vector>
 
 namespace slimreel {
 
@@ -60,6 +62,17 @@ Q_SIGNALS:
     void changed();
 
 private:
+    // Suspends the calling coroutine until the next `changed`. (QCoro 0.8's
+    // signal awaiter resumes through a queued call that can outlive it when a
+    // signal fires twice before the event loop turns, and then crashes.)
+    struct NextChange {
+        ChildProcess *process;
+        bool await_ready() const noexcept { return false; }
+        void await_suspend(std::coroutine_handle<> waiter) { process->m_waiters.push_back(waiter); }
+        void await_resume() const noexcept {}
+    };
+    NextChange nextChange() { return {this}; }
+    void announceChange();
     void drain();
 
     QString m_program;
@@ -70,6 +83,8 @@ private:
     bool m_finished = false;
     bool m_launchDecided = false;
     QString m_launchError;
+    std::vector<std::coroutine_handle<>> m_waiters;
+    bool m_wakeUpPosted = false;
 };
 
 } // namespace slimreel
