@@ -25,10 +25,12 @@ public:
     explicit VideoProbeService(ToolLocator ffprobe, Order order = Order::nativeThenFFprobe);
     virtual ~VideoProbeService() = default;
 
-    // The normal order: native first, ffprobe second; the native error when both fail.
+    // In the normal order native first, ffprobe second, and the native error
+    // when both fail; `Order` can also pin one of the two (the CLI's --backend).
     virtual QCoro::Task<Result<VideoInfo>> inspect(QUrl url) const;
-    QCoro::Task<Result<VideoInfo>> inspectNatively(QUrl url) const;
-    QCoro::Task<Result<VideoInfo>> inspectWithFFprobe(QUrl url) const;
+    // The two ways of inspecting; virtual so that the order can be tested alone.
+    virtual QCoro::Task<Result<VideoInfo>> inspectNatively(QUrl url) const;
+    virtual QCoro::Task<Result<VideoInfo>> inspectWithFFprobe(QUrl url) const;
 
     // Key-frame and other-frame byte sums of stream 0 of a (sample) file.
     virtual QCoro::Task<Result<PreviewPacketStats>> packetStats(QUrl url) const;
