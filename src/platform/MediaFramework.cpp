@@ -1,12 +1,305 @@
 #include "platform/MediaFramework.h"
 
+#include "model/Numbers.h"
+#include "platform/Files.h"
+#include "probe/CodecNames.h"
 #include "probe/VideoProbeError.h"
+
+#include <QFuture>
+#include <QPromise>
+#include <QThreadPool>
+
+#include <QCoroFuture>
+
+#include <gst/gst.h>
+#include <gst/pbutils/pbutils.h>
+
+#include <array>
+#include <cmath>
+#include <memory>
+#include <mutex>
 
 namespace slimreel::MediaFramework {
 
-QCoro::Task<Result<VideoInfo>> inspect(QUrl)
+namespace {
+
+// A broken or stalled file must not hold up an import for long.
+constexpr GstClockTime discoveryTimeout = 15 * GST_SECOND;
+
+// One caps field that must hold a given value (compared in its serialised form).
+struct FieldMatch {
+    const char *name = nullptr;
+    const char *value = nullptr;
+};
+
+struct SubtypeRow {
+    const char *mediaType;
+    FieldMatch first;
+    FieldMatch second;
+    char code[5];
+};
+
+// Caps → MP4 sample-entry code. The first matching row wins, so rows with field
+// conditions come before the general row of the same media type.
+constexpr auto subtypeTable = std::to_array<SubtypeRow>({
+    {"video/x-h264", {}, {}, "avc1"},
+    {"video/x-h265", {"stream-format", "hev1"}, {}, "hev1"},
+    {"video/x-h265", {}, {}, "hvc1"},
+    {"video/x-av1", {}, {}, "av01"},
+    {"video/x-vp9", {}, {}, "vp09"},
+    {"video/x-vp8", {}, {}, "vp08"},
+    {"video/mpeg", {"mpegversion", "4"}, {}, "mp4v"},
+    {"video/mpeg", {"mpegversion", "2"}, {}, "mp2v"},
+    {"video/mpeg", {"mpegversion", "1"}, {}, "mp1v"},
+    {"video/x-divx", {"divxversion", "4"}, {}, "mp4v"},
+    {"video/x-divx", {"divxversion", "5"}, {}, "mp4v"},
+    {"video/x-xvid", {}, {}, "mp4v"},
+    {"video/x-h263", {}, {}, "s263"},
+    {"image/jpeg", {}, {}, "jpeg"},
+    {"video/x-prores", {"variant", "proxy"}, {}, "apco"},
+    {"video/x-prores", {"variant", "lt"}, {}, "apcs"},
+    {"video/x-prores", {"variant", "hq"}, {}, "apch"},
+    {"video/x-prores", {"variant", "4444"}, {}, "ap4h"},
+    {"video/x-prores", {"variant", "4444xq"}, {}, "ap4x"},
+    {"video/x-prores", {}, {}, "apcn"},
+    {"audio/mpeg", {"mpegversion", "4"}, {}, "mp4a"},
+    {"audio/mpeg", {"mpegversion", "2"}, {}, "mp4a"},
+    {"audio/mpeg", {"mpegversion", "1"}, {"layer", "3"}, ".mp3"},
+    {"audio/mpeg", {"mpegversion", "1"}, {"layer", "2"}, ".mp2"},
+    {"audio/x-ac3", {}, {}, "ac-3"},
+    {"audio/x-eac3", {}, {}, "ec-3"},
+    {"audio/x-opus", {}, {}, "Opus"},
+    {"audio/x-flac", {}, {}, "fLaC"},
+    {"audio/x-alac", {}, {}, "alac"},
+    {"audio/x-raw", {}, {}, "lpcm"},
+    {"audio/AMR", {}, {}, "samr"},
+    {"audio/AMR-WB", {}, {}, "sawb"},
+});
+
+bool fieldMatches(const GstStructure *structure, const FieldMatch &match)
 {
-    co_return std::unexpected(makeError(VideoProbeError::unreadable));
+    if (!match.name) {
+        return true;
+    }
+    const GValue *value = gst_structure_get_value(structure, match.name);
+    if (!value) {
+        return false;
+    }
+    gchar *text = gst_value_serialize(value);
+    const bool equal = text && g_strcmp0(text, match.value) == 0;
+    g_free(text);
+    return equal;
+}
+
+template <typename T, void (*Free)(T *)>
+struct GstDeleter {
+    void operator()(T *p) const
+    {
+        if (p) {
+            Free(p);
+        }
+    }
+};
+
+void unrefCaps(GstCaps *caps) { gst_caps_unref(caps); }
+void unrefObject(GstDiscovererInfo *info) { g_object_unref(info); }
+void freeStreamList(GList *list) { gst_discoverer_stream_info_list_free(list); }
+
+using CapsPtr = std::unique_ptr<GstCaps, GstDeleter<GstCaps, unrefCaps>>;
+using InfoPtr = std::unique_ptr<GstDiscovererInfo, GstDeleter<GstDiscovererInfo, unrefObject>>;
+using StreamListPtr = std::unique_ptr<GList, GstDeleter<GList, freeStreamList>>;
+
+// The stream's own bit rate tag, else its nominal one; 0 when the container gives neither.
+double streamBitrate(GstDiscovererStreamInfo *stream)
+{
+    const GstTagList *tags = gst_discoverer_stream_info_get_tags(stream);
+    guint rate = 0;
+    if (tags && (gst_tag_list_get_uint(tags, GST_TAG_BITRATE, &rate) || gst_tag_list_get_uint(tags, GST_TAG_NOMINAL_BITRATE, &rate))) {
+        return static_cast<double>(rate);
+    }
+    return 0;
+}
+
+std::optional<std::uint32_t> streamSubType(GstDiscovererStreamInfo *stream)
+{
+    const CapsPtr caps(gst_discoverer_stream_info_get_caps(stream));
+    return mediaSubType(caps.get());
+}
+
+// Whether the stream's orientation tag turns the picture a quarter, which
+// swaps the displayed width and height (mirroring does not change the size).
+bool turnsQuarter(GstDiscovererStreamInfo *stream)
+{
+    const GstTagList *tags = gst_discoverer_stream_info_get_tags(stream);
+    gchar *orientation = nullptr;
+    if (!tags || !gst_tag_list_get_string(tags, GST_TAG_IMAGE_ORIENTATION, &orientation)) {
+        return false;
+    }
+    static constexpr std::array quarterTurns{"rotate-90", "rotate-270", "flip-rotate-90", "flip-rotate-270"};
+    bool quarter = false;
+    for (const char *name : quarterTurns) {
+        quarter = quarter || g_strcmp0(orientation, name) == 0;
+    }
+    g_free(orientation);
+    return quarter;
+}
+
+// The first stream that is a moving picture; a still image (cover art) does not count.
+GstDiscovererVideoInfo *firstVideoStream(GList *videoStreams)
+{
+    for (GList *item = videoStreams; item; item = item->next) {
+        auto *video = GST_DISCOVERER_VIDEO_INFO(item->data);
+        if (!gst_discoverer_video_info_is_image(video)) {
+            return video;
+        }
+    }
+    return nullptr;
+}
+
+// A size that is not a usable picture dimension means the stream could not be read.
+std::optional<std::int64_t> pictureDimension(double value)
+{
+    const double rounded = std::round(std::fabs(value));
+    if (!std::isfinite(rounded) || rounded < 1 || rounded >= 9223372036854775808.0) {
+        return std::nullopt;
+    }
+    return roundToInt64(rounded);
+}
+
+// The discoverer of this worker thread, made on first use and kept: building
+// one per file costs more than the discovery of a short clip.
+GstDiscoverer *threadDiscoverer()
+{
+    struct Holder {
+        GstDiscoverer *discoverer = nullptr;
+        ~Holder()
+        {
+            if (discoverer) {
+                g_object_unref(discoverer);
+            }
+        }
+    };
+    thread_local Holder holder;
+    if (!holder.discoverer) {
+        GError *error = nullptr;
+        holder.discoverer = gst_discoverer_new(discoveryTimeout, &error);
+        g_clear_error(&error);
+    }
+    return holder.discoverer;
+}
+
+Error unreadable() { return makeError(VideoProbeError::unreadable); }
+
+// Runs on a worker thread: the discoverer blocks until the file is understood.
+Result<VideoInfo> discover(const QUrl &url)
+{
+    ensureInitialised();
+    const QByteArray uri = url.toString(QUrl::FullyEncoded).toUtf8();
+    GstDiscoverer *discoverer = threadDiscoverer();
+    if (!discoverer || !gst_uri_is_valid(uri.constData())) {
+        return std::unexpected(unreadable());
+    }
+    GError *error = nullptr;
+    const InfoPtr info(gst_discoverer_discover_uri(discoverer, uri.constData(), &error));
+    g_clear_error(&error);
+    if (!info || gst_discoverer_info_get_result(info.get()) != GST_DISCOVERER_OK) {
+        return std::unexpected(unreadable());
+    }
+
+    VideoInfo result;
+    result.url = url;
+    const GstClockTime duration = gst_discoverer_info_get_duration(info.get());
+    result.duration = GST_CLOCK_TIME_IS_VALID(duration) ? static_cast<double>(duration) / GST_SECOND : 0.0;
+
+    const StreamListPtr videoStreams(gst_discoverer_info_get_video_streams(info.get()));
+    GstDiscovererVideoInfo *video = firstVideoStream(videoStreams.get());
+    if (!video) {
+        return std::unexpected(makeError(VideoProbeError::missingVideoTrack));
+    }
+    auto *videoStream = GST_DISCOVERER_STREAM_INFO(video);
+    double width = gst_discoverer_video_info_get_width(video);
+    double height = gst_discoverer_video_info_get_height(video);
+    if (turnsQuarter(videoStream)) {
+        std::swap(width, height);
+    }
+    const auto shownWidth = pictureDimension(width);
+    const auto shownHeight = pictureDimension(height);
+    if (!shownWidth || !shownHeight) {
+        return std::unexpected(unreadable());
+    }
+    result.width = *shownWidth;
+    result.height = *shownHeight;
+    result.videoBitrate = streamBitrate(videoStream);
+    const guint rateDenominator = gst_discoverer_video_info_get_framerate_denom(video);
+    result.frameRate = rateDenominator == 0
+                           ? 0.0
+                           : static_cast<double>(gst_discoverer_video_info_get_framerate_num(video)) / rateDenominator;
+    result.codec = CodecNames::codecName(streamSubType(videoStream));
+
+    const StreamListPtr audioStreams(gst_discoverer_info_get_audio_streams(info.get()));
+    bool copyable = true;
+    for (GList *item = audioStreams.get(); item; item = item->next) {
+        auto *audio = GST_DISCOVERER_STREAM_INFO(item->data);
+        ++result.audioTrackCount;
+        result.audioBitrate += streamBitrate(audio);
+        if (copyable) {
+            const auto code = streamSubType(audio);
+            copyable = code && CodecNames::fourCC(*code).toLower() == QLatin1String("mp4a");
+        }
+    }
+    result.canCopyAudioToMP4 = result.audioTrackCount > 0 && copyable;
+
+    const auto size = Files::fileSize(url.toLocalFile());
+    if (!size) {
+        return std::unexpected(size.error());
+    }
+    result.fileSize = *size;
+    return result;
+}
+
+QThreadPool &discoveryPool()
+{
+    static QThreadPool pool;
+    return pool;
+}
+
+} // namespace
+
+void ensureInitialised()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        if (!gst_is_initialized()) {
+            gst_init(nullptr, nullptr);
+        }
+    });
+}
+
+std::optional<std::uint32_t> mediaSubType(const GstCaps *caps)
+{
+    if (!caps || gst_caps_is_empty(caps) || gst_caps_is_any(caps)) {
+        return std::nullopt;
+    }
+    const GstStructure *structure = gst_caps_get_structure(caps, 0);
+    for (const auto &row : subtypeTable) {
+        if (gst_structure_has_name(structure, row.mediaType) && fieldMatches(structure, row.first)
+            && fieldMatches(structure, row.second)) {
+            return CodecNames::fourCharCode(row.code);
+        }
+    }
+    return std::nullopt;
+}
+
+QCoro::Task<Result<VideoInfo>> inspect(QUrl url)
+{
+    auto promise = std::make_shared<QPromise<Result<VideoInfo>>>();
+    QFuture<Result<VideoInfo>> future = promise->future();
+    promise->start();
+    discoveryPool().start([promise, url] {
+        promise->addResult(discover(url));
+        promise->finish();
+    });
+    co_return co_await future;
 }
 
 } // namespace slimreel::MediaFramework
