@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+
+#include <memory>
+
+class QQmlEngine;
+class QQuickWindow;
+
+namespace slimreel {
+
+class AppViewModel;
+
+// Builds the main window from the QML views over one controller. The program and
+// the window tests both come through here, so the tests see what users see.
+class MainWindow {
+public:
+    // Fusion with the desktop's palette, unless the user picked a style; call
+    // before the first engine exists.
+    static void useDesktopStyle();
+
+    // The window, owned by the caller; nullptr when the views fail to load, with
+    // the QML errors in `errors`. The engine must outlive the window.
+    static std::unique_ptr<QQuickWindow> create(QQmlEngine &engine, AppViewModel &controller,
+                                                QString *errors = nullptr);
+};
+
+} // namespace slimreel

@@ -1,0 +1,223 @@
+#include "WindowTest.h"
+
+#include "support/TestSupport.h"
+
+#include <QDesktopServices>
+#include <QMimeData>
+
+#include <gmock/gmock.h>
+
+namespace slimreel::uitest {
+namespace {
+
+using ::testing::Contains;
+
+using MainWindowTest = WindowTest;
+
+TEST_F(MainWindowTest, EmptyStateShowsOnlyTheTitlesUntilAVideoIsThere)
+{
+    EXPECT_TRUE(shown(item(QStringLiteral("emptyState"))));
+    EXPECT_EQ(item(QStringLiteral("workspace")), nullptr);
+    EXPECT_THAT(visibleTexts(), Contains(QStringLiteral("Slimreel")));
+    EXPECT_THAT(visibleTexts(), Contains(QStringLiteral("视频变轻，画质依旧")));
+    EXPECT_THAT(visibleTexts(), Contains(QStringLiteral("把视频拖到这里")));
+    EXPECT_THAT(visibleTexts(), Contains(QStringLiteral("支持 MP4、MOV、MKV、WebM 等常见格式")));
+    EXPECT_THAT(visibleTexts(), Contains(QStringLiteral("所有处理都在本机完成，你的视频不会被上传")));
+    EXPECT_TRUE(enabled(item(QStringLiteral("chooseVideosButton"))));
+    EXPECT_FALSE(shown(item(QStringLiteral("addVideosButton"))));
+    EXPECT_FALSE(shown(item(QStringLiteral("replaceVideoButton"))));
+    EXPECT_EQ(window->minimumSize(), QSize(940, 680));
+    screenshot(window.get(), QStringLiteral("empty-state"));
+
+    importNow({knownVideo(QStringLiteral("holiday.mov"))});
+
+    EXPECT_EQ(item(QStringLiteral("emptyState")), nullptr);
+    EXPECT_TRUE(shown(item(QStringLiteral("workspace"))));
+    EXPECT_TRUE(shown(item(QStringLiteral("addVideosButton"))));
+    EXPECT_TRUE(enabled(item(QStringLiteral("addVideosButton"))));
+    EXPECT_TRUE(shown(item(QStringLiteral("replaceVideoButton"))));
+    EXPECT_TRUE(enabled(item(QStringLiteral("replaceVideoButton"))));
+}
+
+TEST_F(MainWindowTest, WorkspaceShowsTheQueueAndTheSelectedVideosFacts)
+{
+    importNow({knownVideo(QStringLiteral("holiday.mov")), knownVideo(QStringLiteral("birthday.mp4"), 12'300'000, 7.4)});
+
+    EXPECT_EQ(text(item(QStringLiteral("queueCount"))), QStringLiteral("共 2 个视频，使用同一套压缩设置"));
+    const auto rows = items(QStringLiteral("queueRow"));
+    ASSERT_EQ(rows.size(), 2);
+    EXPECT_EQ(text(item(QStringLiteral("videoFileName"))), QStringLiteral("holiday.mov"));
+    EXPECT_THAT(visibleTexts(), Contains(QStringLiteral("1:02 · 95.3 MB")));
+    EXPECT_THAT(visibleTexts(), Contains(QStringLiteral("0:07 · 12.3 MB")));
+    EXPECT_THAT(visibleTexts(), Contains(QStringLiteral("1:02  ·  95.3 MB")));
+    EXPECT_THAT(visibleTexts(), Contains(QStringLiteral("1920 × 1080")));
+    EXPECT_THAT(visibleTexts(), Contains(QStringLiteral("HEVC")));
+    EXPECT_THAT(visibleTexts(), Contains(QStringLiteral("30 fps")));
+    EXPECT_THAT(visibleTexts(), Contains(QStringLiteral("4.3 Mbps")));
+    EXPECT_THAT(visibleTexts(), Contains(QStringLiteral("原视频")));
+    EXPECT_TRUE(shown(item(QStringLiteral("samplePlaceholder"))));
+    EXPECT_THAT(visibleTexts(), Contains(QStringLiteral("生成后在这里对比")));
+    EXPECT_FALSE(shown(item(QStringLiteral("expandButton"))));
+    EXPECT_TRUE(enabled(item(QStringLiteral("clearQueueButton"))));
+    screenshot(window.get(), QStringLiteral("workspace-idle"));
+
+    // A click on the second row selects it; the video card follows.
+    click(rows.at(1));
+    EXPECT_EQ(text(item(QStringLiteral("videoFileName"))), QStringLiteral("birthday.mp4"));
+    EXPECT_TRUE(rows.at(1)->property("selected").toBool());
+    EXPECT_FALSE(rows.at(0)->property("selected").toBool());
+}
+
+TEST_F(MainWindowTest, EditingControlsAreDisabledWhileARunIsBusyButRowsStillSelect)
+{
+    importNow({knownVideo(QStringLiteral("holiday.mov")), knownVideo(QStringLiteral("birthday.mp4"))});
+    startRun();
+    ASSERT_EQ(controller->stateText(), QStringLiteral("compressing"));
+
+    for (const char *name : {"addVideosButton", "replaceVideoButton", "clearQueueButton", "addToQueueButton",
+                             "modePicker", "planList", "generatePreviewButton"}) {
+        EXPECT_FALSE(enabled(item(QString::fromLatin1(name)))) << name;
+    }
+    for (QQuickItem *button : items(QStringLiteral("removeRowButton"))) {
+        EXPECT_FALSE(enabled(button));
+    }
+    // The video card's own remove button stays usable; it asks first.
+    EXPECT_TRUE(enabled(item(QStringLiteral("removeVideoButton"))));
+
+    const auto rows = items(QStringLiteral("queueRow"));
+    ASSERT_EQ(rows.size(), 2);
+    click(rows.at(1));
+    EXPECT_EQ(controller->selectedItemIDText(), rows.at(1)->property("itemId").toString());
+}
+
+TEST_F(MainWindowTest, DropsImportEverythingInOrderButAreRefusedWhileBusy)
+{
+    const QList<QUrl> three{knownVideo(QStringLiteral("a.mp4")), knownVideo(QStringLiteral("b.mp4")),
+                            knownVideo(QStringLiteral("c.mp4"))};
+    EXPECT_TRUE(dropFiles(three, item(QStringLiteral("emptyState"))));
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(probe->inspected, three);
+    EXPECT_EQ(controller->itemCount(), 3);
+
+    // Drops without any file are refused.
+    EXPECT_FALSE(dropFiles({QUrl(QStringLiteral("https://example.com/clip.mp4"))}, item(QStringLiteral("leftColumn"))));
+
+    startRun();
+    const QUrl late = knownVideo(QStringLiteral("late.mp4"));
+    EXPECT_FALSE(dropFiles({late}, item(QStringLiteral("leftColumn"))));
+    EXPECT_EQ(probe->inspected.size(), 3);
+    EXPECT_EQ(controller->itemCount(), 3);
+    EXPECT_FALSE(rootProperty("isDropTargeted").toBool());
+
+    controller->cancel();
+    ASSERT_TRUE(settle());
+    EXPECT_TRUE(dropFiles({late}, item(QStringLiteral("leftColumn"))));
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(controller->itemCount(), 4);
+}
+
+TEST_F(MainWindowTest, PickersAskForTheRightThingsAndImportWhatWasChosen)
+{
+    click(item(QStringLiteral("chooseVideosButton")));
+    QObject *files = object(QStringLiteral("filePicker"));
+    ASSERT_NE(files, nullptr);
+    EXPECT_TRUE(files->property("visible").toBool());
+    EXPECT_EQ(rootProperty("filePickerPurpose").toString(), QStringLiteral("addVideos"));
+    EXPECT_EQ(files->property("fileMode").toInt(), 1); // several files
+    EXPECT_TRUE(files->property("nameFilters").toStringList().join(u' ').contains(QStringLiteral("*.mp4")));
+    QMetaObject::invokeMethod(files, "reject");
+    drainEvents();
+    EXPECT_FALSE(rootProperty("isShowingFilePicker").toBool());
+    EXPECT_TRUE(probe->inspected.isEmpty());
+
+    // Two files chosen: both imported, in order.
+    callRoot("presentPicker", QStringLiteral("addVideos"));
+    QMetaObject::invokeMethod(files, "close");
+    const QList<QUrl> two{knownVideo(QStringLiteral("a.mp4")), knownVideo(QStringLiteral("b.mp4"))};
+    callRoot("pickerFinished", QVariant::fromValue(two));
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(probe->inspected, two);
+
+    click(item(QStringLiteral("replaceVideoButton")));
+    EXPECT_EQ(rootProperty("filePickerPurpose").toString(), QStringLiteral("replaceVideo"));
+    EXPECT_EQ(files->property("fileMode").toInt(), 0); // one file
+    QMetaObject::invokeMethod(files, "reject");
+    drainEvents();
+
+    click(item(QStringLiteral("startButton")));
+    QObject *folders = object(QStringLiteral("folderPicker"));
+    ASSERT_NE(folders, nullptr);
+    EXPECT_TRUE(folders->property("visible").toBool());
+    EXPECT_EQ(rootProperty("filePickerPurpose").toString(), QStringLiteral("outputFolder"));
+    QMetaObject::invokeMethod(folders, "reject");
+    drainEvents();
+    EXPECT_EQ(controller->stateText(), QStringLiteral("idle"));
+    EXPECT_TRUE(compressor->calls.isEmpty());
+}
+
+TEST_F(MainWindowTest, AlertShowsTheControllersMessageUntilDismissed)
+{
+    importNow({QUrl::fromLocalFile(dir.filePath(QStringLiteral("clip.avi")))});
+    QObject *alert = object(QStringLiteral("alert"));
+    ASSERT_NE(alert, nullptr);
+    EXPECT_TRUE(alert->property("visible").toBool());
+    EXPECT_EQ(alert->property("title").toString(), QStringLiteral("Slimreel"));
+    EXPECT_THAT(visibleTexts(), Contains(QStringLiteral("clip.avi：无法读取这个视频文件")));
+    screenshot(window.get(), QStringLiteral("alert"));
+
+    click(withText(QStringLiteral("好")));
+    EXPECT_TRUE(test::spinUntil([&] { return !alert->property("visible").toBool(); }));
+    EXPECT_TRUE(controller->alertMessageText().isEmpty());
+
+    // A later message opens a new alert.
+    importNow({QUrl::fromLocalFile(dir.filePath(QStringLiteral("other.avi")))});
+    EXPECT_TRUE(alert->property("visible").toBool());
+}
+
+TEST_F(MainWindowTest, RemovingAVideoAsksFirstOnlyWhileWorkIsRunning)
+{
+    importNow({knownVideo(QStringLiteral("a.mp4")), knownVideo(QStringLiteral("b.mp4"))});
+    QObject *confirmation = object(QStringLiteral("removalConfirmation"));
+    ASSERT_NE(confirmation, nullptr);
+
+    // Idle: removed at once, the next video takes its place.
+    click(item(QStringLiteral("removeVideoButton")));
+    EXPECT_FALSE(confirmation->property("visible").toBool());
+    EXPECT_EQ(controller->itemCount(), 1);
+    EXPECT_EQ(text(item(QStringLiteral("videoFileName"))), QStringLiteral("b.mp4"));
+
+    // A preview being made is active work, though not busy.
+    click(item(QStringLiteral("generatePreviewButton")));
+    ASSERT_TRUE(controller->hasActiveTask());
+    ASSERT_FALSE(window->property("busy").toBool());
+    click(item(QStringLiteral("removeVideoButton")));
+    EXPECT_TRUE(confirmation->property("visible").toBool());
+    EXPECT_THAT(visibleTexts(), Contains(QStringLiteral("移除当前视频？")));
+    EXPECT_THAT(visibleTexts(), Contains(QStringLiteral("当前任务将被取消，原视频和已经导出的文件不会被删除。")));
+    screenshot(window.get(), QStringLiteral("removal-confirmation"));
+
+    click(withText(QStringLiteral("继续处理")));
+    EXPECT_TRUE(test::spinUntil([&] { return !confirmation->property("visible").toBool(); }));
+    EXPECT_EQ(controller->itemCount(), 1);
+    EXPECT_TRUE(controller->isGeneratingPreview());
+
+    click(item(QStringLiteral("removeVideoButton")));
+    click(withText(QStringLiteral("取消任务并移除")));
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(controller->itemCount(), 0);
+    EXPECT_TRUE(shown(item(QStringLiteral("emptyState"))));
+}
+
+TEST_F(MainWindowTest, ClearingTheQueueBringsTheEmptyStateBack)
+{
+    importNow({knownVideo(QStringLiteral("a.mp4"))});
+    EXPECT_EQ(text(item(QStringLiteral("queueCount"))), QStringLiteral("共 1 个视频，使用同一套压缩设置"));
+    click(item(QStringLiteral("clearQueueButton")));
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(controller->itemCount(), 0);
+    EXPECT_TRUE(shown(item(QStringLiteral("emptyState"))));
+    EXPECT_FALSE(shown(item(QStringLiteral("addVideosButton"))));
+}
+
+} // namespace
+} // namespace slimreel::uitest
