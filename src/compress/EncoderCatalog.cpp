@@ -13,8 +13,6 @@ namespace {
 // A trial that hangs (a wedged driver) counts as a failure after this long.
 constexpr std::chrono::seconds trialLimit{15};
 
-const QString nvencPreset = QStringLiteral("p1");
-
 } // namespace
 
 const VideoEncoder &EncoderProfile::encoder(EncoderStrategy strategy) const
@@ -50,7 +48,7 @@ EncoderProfile EncoderProfile::macOS()
 EncoderProfile EncoderProfile::nvenc()
 {
     // p1 is NVENC's "favour speed" end, as -prio_speed is for VideoToolbox.
-    const QStringList preset{QStringLiteral("-preset"), nvencPreset};
+    const QStringList preset{QStringLiteral("-preset"), QStringLiteral("p1")};
     return {QStringLiteral("NVENC"), {QStringLiteral("h264_nvenc"), preset}, {QStringLiteral("hevc_nvenc"), preset}, {}, {}};
 }
 
@@ -72,12 +70,33 @@ EncoderProfile EncoderProfile::vaapi()
             QStringLiteral("format=nv12,hwupload")};
 }
 
-// Software stand-ins, presets chosen with bench/encoder-presets/run (results.md
-// beside it, 2 cores):
-//   PRESET_TABLE
-// libx265 logs its banner on stderr unless told otherwise; stderr must stay
-// empty on success. Both force 8-bit 4:2:0 as a hardware encoder would, so a
-// 4:4:4 or 10-bit source still gives a file every player opens.
+// Software stand-ins. Presets measured with bench/encoder-presets/run on this
+// 2-core machine (results.md beside it: 10 s clips at the plans' bit rates;
+// speed = real time estimated from CPU time, which a busy machine distorts
+// far less than wall time; SSIM at the output's size):
+//
+//   plan (encoder)         source  preset     speed  SSIM
+//   fastest (libx264)      1080p   ultrafast  2.77x  0.9105
+//     output 720p                  superfast  2.10x  0.9264  <- chosen
+//                                  veryfast   1.38x  0.9440
+//                          720p    ultrafast  6.42x  0.9091
+//                                  superfast  3.94x  0.9279  <- chosen
+//                                  veryfast   2.29x  0.9502
+//   recommended (libx265)  1080p   ultrafast  0.68x  0.9045
+//                                  superfast  0.50x  0.9496  <- chosen
+//                                  veryfast   0.33x  0.9606
+//                          720p    ultrafast  1.47x  0.9045
+//                                  superfast  0.97x  0.9513  <- chosen
+//                                  veryfast   0.73x  0.9627
+//
+// Fastest plan, speed first: ultrafast gives up CABAC and B-frames and it shows
+// (SSIM 0.91); superfast buys the largest SSIM step per CPU second and still
+// runs 1.5-1.7x quicker than veryfast. Recommended plan: superfast has the best
+// SSIM per extra CPU second of the presets above ultrafast and is the only one
+// that keeps 720p at about real time; no preset reaches real time at 1080p on
+// two cores. libx265 prints a banner on stderr unless told otherwise, and stderr
+// must stay empty on success. Both force 8-bit 4:2:0 as a hardware encoder
+// would, so a 4:4:4 or 10-bit source still gives a file every player opens.
 EncoderProfile EncoderProfile::software()
 {
     const QStringList yuv420p{QStringLiteral("-pix_fmt"), QStringLiteral("yuv420p")};

@@ -279,6 +279,26 @@ TEST_F(FFmpegCompressorTest, PreviewRangeEncodesOnlyThatPart)
     }
 }
 
+TEST_F(FFmpegCompressorTest, CancellingTheTaskStopsARealEncode)
+{
+    const VideoInfo info = probed(test::media(QStringLiteral("long.mp4")));
+    FFmpegCompressor compressor = realCompressor();
+    std::stop_source stop;
+    std::vector<double> progress;
+    const auto result = test::wait(compressor.compress(
+        info, targetSize(1), QUrl::fromLocalFile(output()), std::nullopt,
+        [&](double value) {
+            progress.push_back(value);
+            stop.request_stop();
+        },
+        stop.get_token()));
+    ASSERT_FALSE(result.has_value());
+    EXPECT_TRUE(isCancellation(result.error())) << result.error().description().toStdString();
+    EXPECT_LE(progress.back(), 0.495);
+    EXPECT_FALSE(QFile::exists(output())); // pass 2, which writes it, never ran
+    EXPECT_TRUE(test::tempEntries(QStringLiteral("Slimreel-pass-")).isEmpty());
+}
+
 // ---- fake tools: failures, progress, cancellation ----
 
 TEST_F(FFmpegCompressorTest, MissingX264InAnyCapitalisationGivesTheFixedMessage)
