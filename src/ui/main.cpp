@@ -1,4 +1,5 @@
 #include "app/AppViewModel.h"
+#include "compress/EncoderCatalog.h"
 #include "ui/MainWindow.h"
 
 #include <QCommandLineParser>
@@ -58,6 +59,9 @@ int main(int argc, char **argv)
     parser.addPositionalArgument(QStringLiteral("files"), QStringLiteral("Videos to add to the queue."),
                                  QStringLiteral("[FILE...]"));
     parser.process(application);
+
+    // The hardware-encoder trials run while the user is still choosing files.
+    EncoderCatalog::shared().start();
 
     MainWindow::useDesktopStyle();
     AppViewModel controller;

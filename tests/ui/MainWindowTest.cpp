@@ -4,6 +4,7 @@
 
 #include <QDesktopServices>
 #include <QMimeData>
+#include <QTest>
 
 #include <gmock/gmock.h>
 
@@ -124,7 +125,10 @@ TEST_F(MainWindowTest, PickersAskForTheRightThingsAndImportWhatWasChosen)
     EXPECT_TRUE(files->property("visible").toBool());
     EXPECT_EQ(rootProperty("filePickerPurpose").toString(), QStringLiteral("addVideos"));
     EXPECT_EQ(files->property("fileMode").toInt(), 1); // several files
-    EXPECT_TRUE(files->property("nameFilters").toStringList().join(u' ').contains(QStringLiteral("*.mp4")));
+    const QString patterns = files->property("nameFilters").toStringList().join(u' ');
+    for (const char *pattern : {"*.mp4", "*.MOV", "*.mkv", "*.webm", "*.avi"}) {
+        EXPECT_TRUE(patterns.split(u' ').contains(QString::fromLatin1(pattern))) << pattern;
+    }
     QMetaObject::invokeMethod(files, "reject");
     drainEvents();
     EXPECT_FALSE(rootProperty("isShowingFilePicker").toBool());
@@ -169,9 +173,13 @@ TEST_F(MainWindowTest, AlertShowsTheControllersMessageUntilDismissed)
     EXPECT_TRUE(test::spinUntil([&] { return !alert->property("visible").toBool(); }));
     EXPECT_TRUE(controller->alertMessageText().isEmpty());
 
-    // A later message opens a new alert.
+    // A later message opens a new alert; Return dismisses it too.
     importNow({QUrl::fromLocalFile(dir.filePath(QStringLiteral("other.avi")))});
     EXPECT_TRUE(alert->property("visible").toBool());
+    EXPECT_THAT(visibleTexts(), Contains(QStringLiteral("other.avi：无法读取这个视频文件")));
+    QTest::keyClick(window.get(), Qt::Key_Return);
+    EXPECT_TRUE(test::spinUntil([&] { return !alert->property("visible").toBool(); }));
+    EXPECT_TRUE(controller->alertMessageText().isEmpty());
 }
 
 TEST_F(MainWindowTest, RemovingAVideoAsksFirstOnlyWhileWorkIsRunning)

@@ -203,6 +203,14 @@ TEST_F(PreviewTest, ComparisonClosesWhenAnotherVideoIsSelected)
     EXPECT_NE(comparisonWindow(), nullptr);
     click(rows.at(1));
     EXPECT_EQ(comparisonWindow(), nullptr);
+
+    // Closing the main window takes an open comparison with it.
+    makeSample();
+    click(item(QStringLiteral("expandButton")));
+    ASSERT_NE(comparisonWindow(), nullptr);
+    window->close();
+    drainEvents();
+    EXPECT_EQ(comparisonWindow(), nullptr);
 }
 
 } // namespace

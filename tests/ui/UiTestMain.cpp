@@ -24,6 +24,8 @@ int main(int argc, char **argv)
     std::unique_ptr<QCoreApplication> app;
     if (slimreel::uitest::haveDisplay) {
         app = std::make_unique<QGuiApplication>(argc, argv);
+        // Tests close windows; that must not end the program.
+        QGuiApplication::setQuitOnLastWindowClosed(false);
         slimreel::MainWindow::useDesktopStyle();
     } else {
         app = std::make_unique<QCoreApplication>(argc, argv);

@@ -20,6 +20,8 @@ ApplicationWindow {
     readonly property bool isConfirmingRemoval: confirmation.visible
     readonly property bool isShowingAlert: alert.visible
     property var comparison: null
+    readonly property var videoExtensions: ["mp4", "m4v", "mov", "qt", "mkv", "webm", "avi", "wmv", "asf", "flv",
+        "mpg", "mpeg", "m2v", "ts", "mts", "m2ts", "3gp", "3g2", "ogv", "vob", "mxf", "dv"]
 
     // What the change reactions compare against; taken once the window exists.
     property var lastSettings: null
@@ -32,6 +34,9 @@ ApplicationWindow {
     visible: true
     title: "Slimreel"
     color: Style.windowBackground
+
+    // The comparison belongs to this window: it must not keep the program running alone.
+    onClosing: closeComparison()
 
     background: Shape {
         ShapePath {
@@ -203,7 +208,8 @@ ApplicationWindow {
         id: filePicker
         objectName: "filePicker"
         fileMode: root.filePickerPurpose === "addVideos" ? FileDialog.OpenFiles : FileDialog.OpenFile
-        nameFilters: ["视频 (*.mp4 *.m4v *.mov *.qt *.mkv *.webm *.avi *.wmv *.asf *.flv *.mpg *.mpeg *.m2v *.ts *.mts *.m2ts *.3gp *.3g2 *.ogv *.vob *.mxf *.dv)"]
+        // Cameras and phones often name files in capitals (IMG_0001.MOV); patterns are case-sensitive.
+        nameFilters: [root.videoExtensions.map(ext => "*." + ext + " *." + ext.toUpperCase()).join(" ")]
         onAccepted: root.pickerFinished(selectedFiles)
         onRejected: root.isShowingFilePicker = false
     }

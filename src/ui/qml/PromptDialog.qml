@@ -16,6 +16,7 @@ Dialog {
     anchors.centerIn: parent
     width: Math.min(440, parent ? parent.width - 80 : 440)
     modal: true
+    focus: true
     closePolicy: Popup.CloseOnEscape
     padding: 22
     topPadding: 20
@@ -28,8 +29,25 @@ Dialog {
 
     header: null
 
+    function choose(index) {
+        close()
+        chosen(index)
+    }
+
+    // Return picks the default button, or the only one.
+    function chooseDefault() {
+        const index = actions.findIndex(action => action.role === "default")
+        if (index >= 0)
+            choose(index)
+        else if (actions.length === 1)
+            choose(0)
+    }
+
     contentItem: ColumnLayout {
         spacing: 8
+        focus: true
+        Keys.onReturnPressed: dialog.chooseDefault()
+        Keys.onEnterPressed: dialog.chooseDefault()
 
         Label {
             text: dialog.title
@@ -64,10 +82,7 @@ Dialog {
                     highlighted: modelData.role === "default"
                     palette.buttonText: modelData.role === "destructive" ? Style.red : Style.palette.buttonText
                     Layout.minimumWidth: 76
-                    onClicked: {
-                        dialog.close()
-                        dialog.chosen(index)
-                    }
+                    onClicked: dialog.choose(index)
                 }
             }
         }
