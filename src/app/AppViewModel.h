@@ -115,8 +115,8 @@ public:
     std::optional<OutputSizeEstimate> expectedOutputSize() const;
 
     // True while any task the controller started (import, preview, run, the
-    // follow-up of cancel(), a back-end cancellation) has not ended yet;
-    // becameIdle() is emitted when the last one ends.
+    // follow-up of cancel(), a back-end cancellation) has not ended yet. When
+    // the last one ends, becameIdle() follows from the event loop.
     bool hasRunningTasks() const { return m_runningTasks > 0; }
 
     // Where a run writes the output of `info` in `folder`: "<name>-compressed.mp4",
