@@ -166,8 +166,8 @@ std::optional<std::int64_t> pictureDimension(double value)
     return roundToInt64(rounded);
 }
 
-// The discoverer of this worker thread, made on first use and kept: building
-// one per file costs more than the discovery of a short clip.
+// The discoverer of this worker thread, made on first use and kept for the
+// files that follow; a sync-mode discoverer serves one caller at a time.
 GstDiscoverer *threadDiscoverer()
 {
     struct Holder {
