@@ -3,6 +3,10 @@
 #include "app/AppViewModel.h"
 #include "ui/IconProvider.h"
 
+#include <QFont>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QGuiApplication>
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QQuickStyle>
@@ -14,6 +18,17 @@ void MainWindow::useDesktopStyle()
 {
     if (qEnvironmentVariableIsEmpty("QT_QUICK_CONTROLS_STYLE")) {
         QQuickStyle::setStyle(QStringLiteral("Fusion"));
+    }
+    // Every text is Simplified Chinese; outside a Chinese locale the font fallback
+    // would pick Japanese glyph shapes for the same characters.
+    // The family the desktop font really resolves to keeps the Latin text and
+    // punctuation; only the characters it lacks come from the Chinese face.
+    const QString family = QFontInfo(QGuiApplication::font()).family();
+    for (const char *chinese : {"Noto Sans CJK SC", "Source Han Sans SC", "Noto Sans SC", "WenQuanYi Micro Hei"}) {
+        if (QFontDatabase::hasFamily(QString::fromLatin1(chinese))) {
+            QFont::insertSubstitution(family, QString::fromLatin1(chinese));
+            break;
+        }
     }
 }
 

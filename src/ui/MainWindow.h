@@ -15,8 +15,8 @@ class AppViewModel;
 // the window tests both come through here, so the tests see what users see.
 class MainWindow {
 public:
-    // Fusion with the desktop's palette, unless the user picked a style; call
-    // before the first engine exists.
+    // Fusion with the desktop's palette, unless the user picked a style, and
+    // Simplified Chinese glyphs; call before the first engine exists.
     static void useDesktopStyle();
 
     // The window, owned by the caller; nullptr when the views fail to load, with

@@ -62,6 +62,11 @@ TEST_F(MainWindowTest, WorkspaceShowsTheQueueAndTheSelectedVideosFacts)
     EXPECT_TRUE(enabled(item(QStringLiteral("clearQueueButton"))));
     screenshot(window.get(), QStringLiteral("workspace-idle"));
 
+    // Nothing is cut off at the smallest window size.
+    window->resize(window->minimumSize());
+    drainEvents();
+    screenshot(window.get(), QStringLiteral("workspace-minimum-size"));
+
     // A click on the second row selects it; the video card follows.
     click(rows.at(1));
     EXPECT_EQ(text(item(QStringLiteral("videoFileName"))), QStringLiteral("birthday.mp4"));
@@ -115,6 +120,12 @@ TEST_F(MainWindowTest, DropsImportEverythingInOrderButAreRefusedWhileBusy)
     EXPECT_TRUE(dropFiles({late}, item(QStringLiteral("leftColumn"))));
     ASSERT_TRUE(settle());
     EXPECT_EQ(controller->itemCount(), 4);
+
+    // Files named on the command line take the same way in.
+    const QUrl named = knownVideo(QStringLiteral("named.mp4"));
+    EXPECT_TRUE(callRoot("acceptDrop", QVariant::fromValue(QList<QUrl>{named})).toBool());
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(probe->inspected.last(), named);
 }
 
 TEST_F(MainWindowTest, PickersAskForTheRightThingsAndImportWhatWasChosen)
