@@ -3,6 +3,8 @@
 #include "support/TestSupport.h"
 
 #include <QMediaPlayer>
+#include <QScreen>
+#include <QTest>
 
 #include <gmock/gmock.h>
 
@@ -114,6 +116,9 @@ TEST_F(PreviewTest, ComparisonWindowOpensSwitchesLayoutsAndPlaysBothAligned)
     EXPECT_EQ(comparison->title(), QStringLiteral("Slimreel · 效果对比"));
     EXPECT_EQ(comparison->size(), QSize(1180, 720));
     EXPECT_EQ(comparison->minimumSize(), QSize(760, 520));
+    const QRect screen = comparison->screen()->geometry();
+    EXPECT_NEAR(comparison->geometry().center().x(), screen.center().x(), 2);
+    EXPECT_NEAR(comparison->geometry().center().y(), screen.center().y(), 2);
     EXPECT_EQ(comparison->property("layout").toString(), QStringLiteral("sideBySide"));
     EXPECT_THAT(visibleTexts(), Contains(QStringLiteral("效果对比")));
     EXPECT_THAT(visibleTexts(), Contains(QStringLiteral("可调整窗口大小，或点击绿色窗口按钮进入全屏")));
@@ -157,6 +162,12 @@ TEST_F(PreviewTest, ComparisonWindowOpensSwitchesLayoutsAndPlaysBothAligned)
     click(item(QStringLiteral("segment_sideBySide")), comparison);
     EXPECT_TRUE(shown(item(QStringLiteral("syncPlayButton"))));
     EXPECT_NE(original->playbackState(), QMediaPlayer::PlayingState);
+
+    // Full screen and back from the keyboard.
+    QTest::keyClick(comparison, Qt::Key_F11);
+    EXPECT_TRUE(test::spinUntil([&] { return comparison->visibility() == QWindow::FullScreen; }));
+    QTest::keyClick(comparison, Qt::Key_Escape);
+    EXPECT_TRUE(test::spinUntil([&] { return comparison->visibility() == QWindow::Windowed; }));
 
     // Closing the window pauses whatever plays in it.
     click(item(QStringLiteral("syncPlayButton")), comparison);

@@ -76,13 +76,14 @@ Dialog {
                 model: dialog.actions
 
                 Button {
+                    id: action
                     required property var modelData
                     required property int index
                     text: modelData.text
                     highlighted: modelData.role === "default"
                     palette.buttonText: modelData.role === "destructive" ? Style.red : Style.palette.buttonText
                     Layout.minimumWidth: 76
-                    onClicked: dialog.choose(index)
+                    onClicked: dialog.choose(action.index)
                 }
             }
         }

@@ -41,9 +41,9 @@ Control {
                 Layout.fillHeight: true
                 Layout.preferredWidth: 1
                 Accessible.role: Accessible.PageTab
-                Accessible.checked: selected
+                Accessible.checked: segment.selected
 
-                onClicked: if (!selected) picker.activated(modelData.value)
+                onClicked: if (!segment.selected) picker.activated(segment.modelData.value)
 
                 background: Rectangle {
                     radius: 6
