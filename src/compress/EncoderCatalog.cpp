@@ -2,6 +2,9 @@
 
 #include "platform/ChildProcess.h"
 
+#include <QCoreApplication>
+#include <QScopeGuard>
+
 #include <QCoroSignal>
 #include <QPointer>
 #include <QTimer>
@@ -133,11 +136,37 @@ EncoderCatalog::EncoderCatalog(EncoderProfile fixed, QObject *parent)
 {
 }
 
+namespace {
+EncoderCatalog *sharedCatalog = nullptr;
+
+// Runs while the application object is destroyed: a trial still running then
+// would outlive the program as an orphan.
+void stopSharedTrials()
+{
+    if (sharedCatalog != nullptr) {
+        sharedCatalog->stopTrials();
+    }
+}
+} // namespace
+
 EncoderCatalog &EncoderCatalog::shared()
 {
-    // Never destroyed: a trial may still be running while the program exits.
-    static auto *catalog = new EncoderCatalog();
+    // Never destroyed: a trial's coroutine may still be suspended while the program exits.
+    static auto *catalog = [] {
+        sharedCatalog = new EncoderCatalog();
+        qAddPostRoutine(stopSharedTrials);
+        return sharedCatalog;
+    }();
     return *catalog;
+}
+
+void EncoderCatalog::stopTrials()
+{
+    for (const QPointer<ChildProcess> &trial : std::exchange(m_trials, {})) {
+        if (trial) {
+            trial->kill();
+        }
+    }
 }
 
 void EncoderCatalog::start()
@@ -183,6 +212,8 @@ QCoro::Task<void> EncoderCatalog::decide()
 QCoro::Task<bool> EncoderCatalog::passesTrial(QString ffmpeg, QStringList arguments)
 {
     ChildProcess child(std::move(ffmpeg), std::move(arguments));
+    m_trials.append(&child);
+    const auto forget = qScopeGuard([this, &child] { m_trials.removeAll(&child); });
     if (!co_await child.launch()) {
         co_return false;
     }

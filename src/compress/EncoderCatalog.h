@@ -3,7 +3,9 @@
 #include "model/CompressionSettings.h"
 #include "platform/ToolLocator.h"
 
+#include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 
@@ -14,6 +16,8 @@
 #include <vector>
 
 namespace slimreel {
+
+class ChildProcess;
 
 // One encoder of the fast plans: its ffmpeg name and the options that favour speed.
 struct VideoEncoder {
@@ -77,17 +81,21 @@ public:
 
     std::optional<EncoderProfile> decision() const { return m_decision; }
 
+    // Kills trials still running (at exit); their encoders then count as failed.
+    void stopTrials();
+
 Q_SIGNALS:
     void decided();
 
 private:
     QCoro::Task<void> decide();
-    static QCoro::Task<bool> passesTrial(QString ffmpeg, QStringList arguments);
+    QCoro::Task<bool> passesTrial(QString ffmpeg, QStringList arguments);
 
     ToolLocator m_ffmpeg;
     std::vector<EncoderProfile> m_candidates;
     bool m_started = false;
     std::optional<EncoderProfile> m_decision;
+    QList<QPointer<ChildProcess>> m_trials;
 };
 
 } // namespace slimreel

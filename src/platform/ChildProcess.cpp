@@ -167,6 +167,14 @@ void ChildProcess::terminate()
     });
 }
 
+void ChildProcess::kill()
+{
+    if (isRunning()) {
+        m_process.kill();
+        m_process.waitForFinished(1000);
+    }
+}
+
 int ChildProcess::exitCode() const
 {
     if (!m_launchError.isEmpty() || m_process.exitStatus() == QProcess::CrashExit) {

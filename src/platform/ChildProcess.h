@@ -47,6 +47,8 @@ public:
     bool isRunning() const;
     // Asks the child to end (SIGTERM); returns at once.
     void terminate();
+    // Ends the child at once and reaps it; for shutdown, where nothing may outlive us.
+    void kill();
 
     int exitCode() const; // valid after waitForExit(); -1 after a crash or signal
     QByteArray standardError() const { return m_stderr; }
