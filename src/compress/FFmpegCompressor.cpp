@@ -70,13 +70,17 @@ QStringList head(const VideoInfo &info, const std::optional<TimeRange> &range, c
     return arguments;
 }
 
-// "-vf" with the height cap (when the source is taller) and the profile's upload
-// filter, in that order; nothing when neither applies.
+// "-vf" with the height cap (when the source is taller) or an even-size scale
+// (for odd-sized sources), then the profile's upload filter; nothing when none applies.
 QStringList videoFilter(const VideoInfo &info, const CompressionSettings &settings, const QString &uploadFilter)
 {
     QStringList filters;
     if (const auto cap = settings.outputMaxHeight(); cap && *cap < info.height) {
         filters << QStringLiteral("scale=-2:'min(ih,%1)'").arg(*cap);
+    } else if (info.width % 2 != 0 || info.height % 2 != 0) {
+        // 4:2:0 output needs even sides; without this an odd-sized source
+        // cannot be compressed at all. Drops at most one row and column.
+        filters << QStringLiteral("scale=trunc(iw/2)*2:trunc(ih/2)*2");
     }
     if (!uploadFilter.isEmpty()) {
         filters << uploadFilter;

@@ -433,3 +433,35 @@ TEST(FFmpegArguments, VaapiOpensItsDeviceAndUploadsAfterScaling)
         }
     }
 }
+
+TEST(FFmpegArguments, OddSidesAreEvenedOnlyWhereNoHeightCapApplies)
+{
+    const QString even = QStringLiteral("scale=trunc(iw/2)*2:trunc(ih/2)*2");
+    const struct {
+        std::int64_t width;
+        std::int64_t height;
+        CompressionSettings settings;
+        const char *filter; // "" when no -vf is expected
+    } cases[] = {
+        {321, 241, quality(CompressionPlan::highQuality), "scale=trunc(iw/2)*2:trunc(ih/2)*2"},
+        {320, 241, targetSize(10), "scale=trunc(iw/2)*2:trunc(ih/2)*2"},
+        {321, 240, quality(CompressionPlan::fastest), "scale=trunc(iw/2)*2:trunc(ih/2)*2"},
+        {1281, 1081, quality(CompressionPlan::fastest), "scale=-2:'min(ih,720)'"},
+        {320, 240, quality(CompressionPlan::highQuality), ""},
+    };
+    for (const auto &c : cases) {
+        const VideoInfo info = video(c.width, c.height, 4'000'000, 30, true);
+        const QStringList arguments = single(info, c.settings);
+        const qsizetype vf = arguments.indexOf(QStringLiteral("-vf"));
+        if (QString::fromUtf8(c.filter).isEmpty()) {
+            EXPECT_EQ(vf, -1) << c.width << "x" << c.height;
+        } else {
+            ASSERT_GE(vf, 0) << c.width << "x" << c.height;
+            EXPECT_EQ(arguments.at(vf + 1).toStdString(), c.filter);
+        }
+        if (c.settings.mode == CompressionMode::targetSize) {
+            EXPECT_TRUE(pass(info, c.settings, true).contains(even));
+            EXPECT_TRUE(pass(info, c.settings, false).contains(even));
+        }
+    }
+}

@@ -221,6 +221,21 @@ TEST_F(FFmpegCompressorTest, HeightCapsOnATallSource)
     }
 }
 
+TEST_F(FFmpegCompressorTest, OddSizedSourceComesOutWithEvenSides)
+{
+    const VideoInfo info = probed(test::media(QStringLiteral("odd_size.mp4")));
+    ASSERT_EQ(info.width, 321);
+    ASSERT_EQ(info.height, 241);
+    FFmpegCompressor compressor = realCompressor();
+    for (const auto &settings : {quality(CompressionPlan::fastest), quality(CompressionPlan::recommended),
+                                 quality(CompressionPlan::highQuality), targetSize(0.2)}) {
+        const Outcome outcome = compress(compressor, settings, info);
+        ASSERT_TRUE(outcome.result.has_value()) << outcome.result.error().description().toStdString();
+        EXPECT_EQ(test::ffprobeValue(output(), QStringLiteral("stream=width")), QStringLiteral("320"));
+        EXPECT_EQ(test::ffprobeValue(output(), QStringLiteral("stream=height")), QStringLiteral("240"));
+    }
+}
+
 TEST_F(FFmpegCompressorTest, AudioThatMP4CannotCarryIsReencoded)
 {
     const VideoInfo info = probed(test::media(QStringLiteral("h264_mp3.mp4")));
