@@ -254,6 +254,13 @@ Result<VideoInfo> discover(const QUrl &url)
         return std::unexpected(size.error());
     }
     result.fileSize = *size;
+    // Matroska and WebM carry no per-stream rate. Left at 0, every such video
+    // would be encoded at the plans' floor whatever its size, so the rate is
+    // estimated from the file as a whole, less the audio we know of.
+    if (result.videoBitrate <= 0 && result.duration > 0 && std::isfinite(result.duration)) {
+        const double overall = static_cast<double>(result.fileSize) * 8.0 / result.duration;
+        result.videoBitrate = std::max(0.0, overall - result.audioBitrate);
+    }
     return result;
 }
 
