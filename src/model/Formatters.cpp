@@ -24,16 +24,31 @@ QString duration(double seconds)
 
 QString byteCount(std::int64_t bytes)
 {
-    // Whole kilobytes, one decimal for megabytes, two from gigabytes on: the
-    // precision a file manager shows, without noise in the last digits.
-    const double magnitude = std::abs(static_cast<double>(bytes));
-    int precision = 0;
-    if (magnitude >= 1e9) {
-        precision = 2;
-    } else if (magnitude >= 1e6) {
-        precision = 1;
+    // Decimal units like a file manager: whole kilobytes, one decimal for
+    // megabytes, two from gigabytes on, trailing zeros dropped (95 MB, 12.3 MB).
+    struct Unit {
+        double size;
+        const char *name;
+        int precision;
+    };
+    static constexpr Unit units[] = {{1e12, "TB", 2}, {1e9, "GB", 2}, {1e6, "MB", 1}, {1e3, "KB", 0}};
+    const double value = static_cast<double>(bytes);
+    for (const Unit &unit : units) {
+        if (std::abs(value) >= unit.size) {
+            QString number = QLocale().toString(value / unit.size, 'f', unit.precision);
+            const QChar point = QLocale().decimalPoint().at(0);
+            if (number.contains(point)) {
+                while (number.endsWith(QLatin1Char('0'))) {
+                    number.chop(1);
+                }
+                if (number.endsWith(point)) {
+                    number.chop(1);
+                }
+            }
+            return number + QLatin1Char(' ') + QLatin1String(unit.name);
+        }
     }
-    return QLocale().formattedDataSize(bytes, precision, QLocale::DataSizeSIFormat);
+    return QStringLiteral("%1 bytes").arg(bytes);
 }
 
 } // namespace slimreel::Formatters

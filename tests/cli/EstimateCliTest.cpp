@@ -29,7 +29,7 @@ TEST(EstimateCli, QualityModePrintsBothTextsFromASampleAndRemovesIt)
 {
     const CliResult run = estimate({QStringLiteral("--verbose"), media(QStringLiteral("h264_aac.mp4"))});
     EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
-    EXPECT_TRUE(run.out.contains(QRegularExpression(QStringLiteral("^Estimated size: 约 \\S+ [kMG]?B–\\S+ [kMG]?B\\n"))))
+    EXPECT_TRUE(run.out.contains(QRegularExpression(QStringLiteral("^Estimated size: 约 \\S+ [KMG]?B–\\S+ [KMG]?B\\n"))))
         << run.out.toStdString();
     EXPECT_TRUE(run.out.contains(
         QRegularExpression(QStringLiteral("\\nSavings: (根据样片预计节省 \\d+%–\\d+%|样片未能缩小)\\n$"))))
@@ -63,7 +63,7 @@ TEST(EstimateCli, TargetSizeModeNeedsNoSample)
     const CliResult run = estimate({QStringLiteral("--verbose"), QStringLiteral("--mode"), QStringLiteral("targetSize"),
                               QStringLiteral("--target-mb"), QStringLiteral("1"), media(QStringLiteral("long.mp4"))});
     EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
-    EXPECT_TRUE(run.out.startsWith(QStringLiteral("Estimated size: 920 kB\nSavings: 目标节省约 "))) << run.out.toStdString();
+    EXPECT_TRUE(run.out.startsWith(QStringLiteral("Estimated size: 920 KB\nSavings: 目标节省约 "))) << run.out.toStdString();
     EXPECT_TRUE(sampleIn(run.err).isEmpty()) << "no sample is made";
 }
 
