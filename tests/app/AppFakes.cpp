@@ -10,19 +10,6 @@
 
 namespace slimreel::test {
 
-void Gate::open()
-{
-    m_open = true;
-    Q_EMIT opened();
-}
-
-QCoro::Task<> Gate::wait()
-{
-    if (!m_open) {
-        co_await qCoro(this, &Gate::opened);
-    }
-}
-
 QString FakeProbe::key(const QUrl &url)
 {
     return QDir::cleanPath(url.toLocalFile());

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/Gate.h"
+
 #include "app/AppViewModel.h"
 #include "compress/CompressionError.h"
 #include "compress/VideoCompressing.h"
@@ -32,20 +34,6 @@ inline void PrintTo(const QUrl &url, std::ostream *os)
 
 namespace slimreel::test {
 
-// Something a fake call waits for until the test opens it.
-class Gate : public QObject {
-    Q_OBJECT
-public:
-    void open();
-    bool isOpen() const { return m_open; }
-    QCoro::Task<> wait();
-
-Q_SIGNALS:
-    void opened();
-
-private:
-    bool m_open = false;
-};
 
 // Probe answers looked up by path; "stepped" calls wait for the test.
 class FakeProbe : public VideoProbeService {

@@ -336,12 +336,12 @@ TEST_F(PreviewTest, EstimateTexts)
          "样片未能缩小", sampled},
         {"quality, unknown source size", true, "quality", 5, 0, true, "约 7.6 MB–10.1 MB", "—", sampled},
         // 25 MB over 100 s: (1,712,000 + 128,000) bit/s × 100 s / 8 = 23,000,000 bytes.
-        {"target size", true, "targetSize", 100, 50'000'000, false, "23.0 MB", "目标节省约 54%", planned},
-        {"target size equal to the source", true, "targetSize", 100, 23'000'000, false, "23.0 MB", "目标可能大于原片",
+        {"target size", true, "targetSize", 100, 50'000'000, false, "23 MB", "目标节省约 54%", planned},
+        {"target size equal to the source", true, "targetSize", 100, 23'000'000, false, "23 MB", "目标可能大于原片",
          planned},
-        {"target size above the source", true, "targetSize", 100, 20'000'000, false, "23.0 MB", "目标可能大于原片",
+        {"target size above the source", true, "targetSize", 100, 20'000'000, false, "23 MB", "目标可能大于原片",
          planned},
-        {"target size, unknown source size", true, "targetSize", 100, 0, false, "23.0 MB", "—", planned},
+        {"target size, unknown source size", true, "targetSize", 100, 0, false, "23 MB", "—", planned},
         {"target size, endless video", true, "targetSize", inf, 50'000'000, false, "—", "—", {}},
         {"target size, NaN duration", true, "targetSize", nan, 50'000'000, false, "—", "—", {}},
     };

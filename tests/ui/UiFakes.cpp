@@ -7,21 +7,6 @@
 
 namespace slimreel::uitest {
 
-void Gate::open()
-{
-    if (!m_open) {
-        m_open = true;
-        Q_EMIT opened();
-    }
-}
-
-QCoro::Task<> Gate::wait()
-{
-    if (!m_open) {
-        co_await qCoro(this, &Gate::opened);
-    }
-}
-
 QCoro::Task<Result<VideoInfo>> ScriptedProbe::inspect(QUrl url) const
 {
     inspected.append(url);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/Gate.h"
+
 #include "compress/VideoCompressing.h"
 #include "probe/VideoProbeService.h"
 
@@ -13,20 +15,7 @@
 
 namespace slimreel::uitest {
 
-// Something a fake call waits on until the test opens it.
-class Gate : public QObject {
-    Q_OBJECT
-public:
-    void open();
-    bool isOpen() const { return m_open; }
-    QCoro::Task<> wait();
-
-Q_SIGNALS:
-    void opened();
-
-private:
-    bool m_open = false;
-};
+using Gate = test::Gate;
 
 // Knows videos by path; everything else cannot be read. With `holdInspect`
 // each inspection waits for the test to open its gate.
