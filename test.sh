@@ -5,9 +5,19 @@ cd "$(dirname "$0")"
 source scripts/deps.sh
 slimreel_ensure_packages
 slimreel_build build
-# The window tests need a display; a virtual one is used when there is none.
-runner=()
-if [ -z "${DISPLAY:-}" ] && command -v xvfb-run >/dev/null; then
-  runner=(xvfb-run -a -s "-screen 0 1600x1000x24")
+
+# The window tests need a display; without one a virtual one is started for the
+# run and stopped afterwards (the tests' own result is what this script returns).
+xvfb_pid=
+if [ -z "${DISPLAY:-}" ] && command -v Xvfb >/dev/null; then
+  exec {displayfd}<> <(:)
+  Xvfb -displayfd "$displayfd" -screen 0 1600x1000x24 -nolisten tcp >/dev/null 2>&1 &
+  xvfb_pid=$!
+  read -r -t 10 -u "$displayfd" display_number || true
+  exec {displayfd}<&-
+  if [ -n "${display_number:-}" ]; then
+    export DISPLAY=":$display_number"
+  fi
+  trap '[ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null; true' EXIT
 fi
-"${runner[@]}" ctest --test-dir build --output-on-failure --parallel "$(nproc)" "$@"
+ctest --test-dir build --output-on-failure --parallel "$(nproc)" "$@"

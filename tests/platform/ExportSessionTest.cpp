@@ -115,6 +115,7 @@ TEST(ExportSession, OddSizesBecomeEven)
 
 TEST(ExportSession, IndexIsAtTheFrontAndNoScratchFileRemains)
 {
+    const test::PrivateTempFolder privateTmp;
     const QStringList scratchBefore = test::tempEntries(QStringLiteral("Slimreel-faststart-"));
     QTemporaryDir dir;
     const QString output = dir.filePath(QStringLiteral("fast.mp4"));
@@ -161,6 +162,7 @@ TEST(ExportSession, CancelBeforeStart)
 
 TEST(ExportSession, DestroyedWhileExportingLeavesNothingRunning)
 {
+    const test::PrivateTempFolder privateTmp;
     const QStringList scratchBefore = test::tempEntries(QStringLiteral("Slimreel-faststart-"));
     QTemporaryDir dir;
     {

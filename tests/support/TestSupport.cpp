@@ -49,6 +49,21 @@ QStringList tempEntries(const QString &prefix)
     return QDir(QDir::tempPath()).entryList({prefix + QLatin1Char('*')}, QDir::AllEntries | QDir::NoDotAndDotDot);
 }
 
+PrivateTempFolder::PrivateTempFolder()
+    : m_previous(qgetenv("TMPDIR"))
+{
+    qputenv("TMPDIR", m_dir.path().toUtf8());
+}
+
+PrivateTempFolder::~PrivateTempFolder()
+{
+    if (m_previous.isEmpty()) {
+        qunsetenv("TMPDIR");
+    } else {
+        qputenv("TMPDIR", m_previous);
+    }
+}
+
 QString ffprobeValue(const QString &path, const QString &entry, const QString &streamSelector)
 {
     QProcess p;

@@ -29,6 +29,21 @@ bool spinUntil(const std::function<bool()> &done, std::chrono::milliseconds time
 // Entries of the temporary folder whose names start with `prefix`.
 QStringList tempEntries(const QString &prefix);
 
+// Points the system's temporary folder (TMPDIR) at a fresh folder while it
+// lives, so checks for leftovers cannot see files of tests running alongside.
+class PrivateTempFolder {
+public:
+    PrivateTempFolder();
+    ~PrivateTempFolder();
+    PrivateTempFolder(const PrivateTempFolder &) = delete;
+    PrivateTempFolder &operator=(const PrivateTempFolder &) = delete;
+    QString path() const { return m_dir.path(); }
+
+private:
+    QTemporaryDir m_dir;
+    QByteArray m_previous;
+};
+
 // Runs ffprobe on a file and returns one value of the first video stream or the
 // format (e.g. "stream=codec_name" or "format=duration").
 QString ffprobeValue(const QString &path, const QString &entry, const QString &streamSelector = QStringLiteral("v:0"));
