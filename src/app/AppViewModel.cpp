@@ -235,7 +235,7 @@ QCoro::Task<> AppViewModel::importTask(QList<QUrl> urls, bool selectFirstImporte
             break;
         }
         const bool accessStarted = fileAccess->start(url);
-        const Result<VideoInfo> probed = co_await probe->inspect(url);
+        const Result<VideoInfo> probed = co_await probe->inspect(url, stop);
         if (!isAlive(self)) {
             // Nobody is left to release this file later.
             if (accessStarted) {
@@ -256,7 +256,10 @@ QCoro::Task<> AppViewModel::importTask(QList<QUrl> urls, bool selectFirstImporte
             if (accessStarted) {
                 fileAccess->stop(url);
             }
-            failures.append(lastPathComponent(url) + QStringLiteral("：") + probed.error().description());
+            // A probe ended because the user cancelled says nothing about the file.
+            if (!probed.error().isTaskCancellation()) {
+                failures.append(lastPathComponent(url) + QStringLiteral("：") + probed.error().description());
+            }
         }
     }
 
@@ -377,7 +380,7 @@ QCoro::Task<> AppViewModel::previewTask(VideoInfo video, CompressionSettings set
         setPreviewSettings(settings);
         const double sampleDuration = std::max(window.end - window.start, 0.1);
         std::optional<OutputSizeEstimate> estimate;
-        const Result<PreviewPacketStats> stats = co_await probe->packetStats(sample);
+        const Result<PreviewPacketStats> stats = co_await probe->packetStats(sample, stop);
         if (!isAlive(self)) {
             Files::removeFile(samplePath);
             co_return;

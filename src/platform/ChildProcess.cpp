@@ -91,13 +91,24 @@ void ChildProcess::drain()
     m_stderr += m_process.readAllStandardError();
 }
 
-QCoro::Task<Result<ChildProcess::Output>> ChildProcess::run(QString program, QStringList arguments)
+QCoro::Task<Result<ChildProcess::Output>> ChildProcess::run(QString program, QStringList arguments,
+                                                          std::stop_token stop)
 {
+    if (stop.stop_requested()) {
+        co_return std::unexpected(Error::taskCancelled());
+    }
     ChildProcess child(std::move(program), std::move(arguments));
     if (auto launched = co_await child.launch(); !launched) {
         co_return std::unexpected(launched.error());
     }
-    co_await child.waitForExit();
+    {
+        // A tool that hangs must not hold its caller for ever once it has given up.
+        const std::stop_callback end(stop, [&child] { child.terminate(); });
+        co_await child.waitForExit();
+    }
+    if (stop.stop_requested()) {
+        co_return std::unexpected(Error::taskCancelled());
+    }
     co_return Output{child.exitCode(), child.takeStandardOutput(), child.standardError()};
 }
 

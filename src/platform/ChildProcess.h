@@ -12,6 +12,7 @@
 
 #include <coroutine>
 #include <optional>
+#include <stop_token>
 #include <vector>
 
 namespace slimreel {
@@ -32,8 +33,9 @@ public:
         bool succeeded() const { return exitCode == 0; }
     };
 
-    // Runs a program to its end and collects everything it wrote.
-    static QCoro::Task<Result<Output>> run(QString program, QStringList arguments);
+    // Runs a program to its end and collects everything it wrote. A stop
+    // requested meanwhile ends the child and the run with a task cancellation.
+    static QCoro::Task<Result<Output>> run(QString program, QStringList arguments, std::stop_token stop = {});
 
     // Starts the child; fails with the launch error's message.
     QCoro::Task<Result<void>> launch();

@@ -36,13 +36,14 @@ QString toolPath(const QUrl &url)
 // A missing ffprobe or a failed run is `unreadable`. Standard error is
 // drained by ChildProcess and never read: ffprobe's messages are not shown.
 template <typename Response>
-QCoro::Task<Result<Response>> runFFprobe(std::optional<QString> program, QStringList arguments, QUrl url)
+QCoro::Task<Result<Response>> runFFprobe(std::optional<QString> program, QStringList arguments, QUrl url,
+                                         std::stop_token stop)
 {
     if (!program || !url.isLocalFile()) {
         co_return std::unexpected(makeError(VideoProbeError::unreadable));
     }
     arguments << toolPath(url);
-    auto output = co_await ChildProcess::run(*program, std::move(arguments));
+    auto output = co_await ChildProcess::run(*program, std::move(arguments), std::move(stop));
     if (!output) {
         co_return std::unexpected(output.error());
     }
@@ -144,11 +145,11 @@ VideoProbeService::VideoProbeService(ToolLocator ffprobe, Order order)
 {
 }
 
-QCoro::Task<Result<VideoInfo>> VideoProbeService::inspect(QUrl url) const
+QCoro::Task<Result<VideoInfo>> VideoProbeService::inspect(QUrl url, std::stop_token stop) const
 {
     switch (m_order) {
     case Order::ffprobeOnly:
-        co_return co_await inspectWithFFprobe(std::move(url));
+        co_return co_await inspectWithFFprobe(std::move(url), std::move(stop));
     case Order::nativeOnly:
         co_return co_await inspectNatively(std::move(url));
     case Order::nativeThenFFprobe:
@@ -159,8 +160,10 @@ QCoro::Task<Result<VideoInfo>> VideoProbeService::inspect(QUrl url) const
         co_return native;
     }
     // Whatever ffprobe says about a file the framework could not read, the
-    // framework's own reason is the one the user sees.
-    if (auto fallback = co_await inspectWithFFprobe(std::move(url))) {
+    // framework's own reason is the one the user sees; unless the caller gave
+    // up meanwhile, which it must be told.
+    auto fallback = co_await inspectWithFFprobe(std::move(url), stop);
+    if (fallback || stop.stop_requested()) {
         co_return fallback;
     }
     co_return native;
@@ -171,19 +174,20 @@ QCoro::Task<Result<VideoInfo>> VideoProbeService::inspectNatively(QUrl url) cons
     co_return co_await MediaFramework::inspect(std::move(url));
 }
 
-QCoro::Task<Result<VideoInfo>> VideoProbeService::inspectWithFFprobe(QUrl url) const
+QCoro::Task<Result<VideoInfo>> VideoProbeService::inspectWithFFprobe(QUrl url, std::stop_token stop) const
 {
     // Built before the co_await: GCC 12 miscompiles QStringLiteral inside one.
     QStringList arguments{QStringLiteral("-v"),           QStringLiteral("error"), QStringLiteral("-show_streams"),
                           QStringLiteral("-show_format"), QStringLiteral("-of"),   QStringLiteral("json")};
-    const auto response = co_await runFFprobe<FFprobeResponse>(ffprobeURL(), std::move(arguments), url);
+    const auto response =
+        co_await runFFprobe<FFprobeResponse>(ffprobeURL(), std::move(arguments), url, std::move(stop));
     if (!response) {
         co_return std::unexpected(response.error());
     }
     co_return videoInfoFrom(*response, url, toolPath(url));
 }
 
-QCoro::Task<Result<PreviewPacketStats>> VideoProbeService::packetStats(QUrl url) const
+QCoro::Task<Result<PreviewPacketStats>> VideoProbeService::packetStats(QUrl url, std::stop_token stop) const
 {
     QStringList arguments{QStringLiteral("-v"),
                           QStringLiteral("error"),
@@ -192,7 +196,8 @@ QCoro::Task<Result<PreviewPacketStats>> VideoProbeService::packetStats(QUrl url)
                           QStringLiteral("packet=stream_index,size,flags"),
                           QStringLiteral("-of"),
                           QStringLiteral("json")};
-    const auto response = co_await runFFprobe<FFprobePacketResponse>(ffprobeURL(), std::move(arguments), url);
+    const auto response =
+        co_await runFFprobe<FFprobePacketResponse>(ffprobeURL(), std::move(arguments), url, std::move(stop));
     if (!response) {
         co_return std::unexpected(response.error());
     }

@@ -11,6 +11,7 @@
 #include <QCoroTask>
 
 #include <optional>
+#include <stop_token>
 
 namespace slimreel {
 
@@ -27,13 +28,15 @@ public:
 
     // In the normal order native first, ffprobe second, and the native error
     // when both fail; `Order` can also pin one of the two (the CLI's --backend).
-    virtual QCoro::Task<Result<VideoInfo>> inspect(QUrl url) const;
+    // A stop requested while ffprobe runs ends it; the call then fails with a
+    // task cancellation (the in-process native attempt always finishes).
+    virtual QCoro::Task<Result<VideoInfo>> inspect(QUrl url, std::stop_token stop = {}) const;
     // The two ways of inspecting; virtual so that the order can be tested alone.
     virtual QCoro::Task<Result<VideoInfo>> inspectNatively(QUrl url) const;
-    virtual QCoro::Task<Result<VideoInfo>> inspectWithFFprobe(QUrl url) const;
+    virtual QCoro::Task<Result<VideoInfo>> inspectWithFFprobe(QUrl url, std::stop_token stop = {}) const;
 
     // Key-frame and other-frame byte sums of stream 0 of a (sample) file.
-    virtual QCoro::Task<Result<PreviewPacketStats>> packetStats(QUrl url) const;
+    virtual QCoro::Task<Result<PreviewPacketStats>> packetStats(QUrl url, std::stop_token stop = {}) const;
 
     std::optional<QString> ffprobeURL() const { return m_ffprobe.locate(); }
 

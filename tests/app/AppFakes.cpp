@@ -20,24 +20,32 @@ void FakeProbe::addFailure(const QString &path, VideoProbeError error)
     m_answers.insert(QDir::cleanPath(path), std::unexpected(makeError(error)));
 }
 
-QCoro::Task<Result<VideoInfo>> FakeProbe::inspect(QUrl url) const
+QCoro::Task<Result<VideoInfo>> FakeProbe::inspect(QUrl url, std::stop_token stop) const
 {
     inspected.append(url);
     if (stepInspect) {
         auto gate = std::make_shared<Gate>();
         inspectGates.append(gate);
+        const std::stop_callback giveUp(endOnStop ? stop : std::stop_token{}, [gate] { gate->open(); });
         co_await gate->wait();
+        if (endOnStop && stop.stop_requested()) {
+            co_return std::unexpected(Error::taskCancelled());
+        }
     }
     co_return m_answers.value(key(url), std::unexpected(makeError(VideoProbeError::unreadable)));
 }
 
-QCoro::Task<Result<PreviewPacketStats>> FakeProbe::packetStats(QUrl url) const
+QCoro::Task<Result<PreviewPacketStats>> FakeProbe::packetStats(QUrl url, std::stop_token stop) const
 {
     statsRequests.append(url);
     if (stepStats) {
         auto gate = std::make_shared<Gate>();
         statsGates.append(gate);
+        const std::stop_callback giveUp(endOnStop ? stop : std::stop_token{}, [gate] { gate->open(); });
         co_await gate->wait();
+        if (endOnStop && stop.stop_requested()) {
+            co_return std::unexpected(Error::taskCancelled());
+        }
     }
     co_return stats;
 }

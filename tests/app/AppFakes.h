@@ -41,10 +41,12 @@ public:
     void add(const VideoInfo &info) { m_answers.insert(key(info.url), info); }
     void addFailure(const QString &path, VideoProbeError error);
 
-    QCoro::Task<Result<VideoInfo>> inspect(QUrl url) const override;
-    QCoro::Task<Result<PreviewPacketStats>> packetStats(QUrl url) const override;
+    QCoro::Task<Result<VideoInfo>> inspect(QUrl url, std::stop_token stop) const override;
+    QCoro::Task<Result<PreviewPacketStats>> packetStats(QUrl url, std::stop_token stop) const override;
 
     bool stepInspect = false;
+    // Like ffprobe, a stepped call then ends at once when its caller gives up.
+    bool endOnStop = false;
     bool stepStats = false;
     Result<PreviewPacketStats> stats = PreviewPacketStats{};
     mutable QList<QUrl> inspected;

@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <stop_token>
+
 using namespace slimreel;
 
 TEST(ChildProcess, ArgumentsReachTheChildUnchanged)
@@ -153,4 +156,38 @@ TEST(ChildProcess, StandardInputIsClosed)
     const auto output = test::wait(ChildProcess::run(script, {}));
     ASSERT_TRUE(output);
     EXPECT_EQ(output->standardOutput, "done\n");
+}
+
+namespace {
+QCoro::Task<> runInto(QString program, std::stop_token stop, std::optional<Result<ChildProcess::Output>> *result)
+{
+    *result = co_await ChildProcess::run(std::move(program), {}, std::move(stop));
+}
+} // namespace
+
+// A caller that gives up on a hung tool is not held by it: the tool is ended
+// (killed, if it ignores the polite request) and the run reports the cancellation.
+TEST(ChildProcess, RunEndsAHungChildWhenItsCallerGivesUp)
+{
+    QTemporaryDir dir;
+    const QString started = dir.filePath(QStringLiteral("started"));
+    const QString script = test::writeScript(
+        dir, QStringLiteral("hung"), QStringLiteral("trap '' TERM\n: > '%1'\nwhile :; do sleep 0.1; done\n").arg(started));
+    std::stop_source stop;
+    std::optional<Result<ChildProcess::Output>> result;
+    auto task = runInto(script, stop.get_token(), &result);
+    ASSERT_TRUE(test::spinUntil([&] { return QFile::exists(started); }));
+    stop.request_stop();
+    ASSERT_TRUE(test::spinUntil([&] { return result.has_value(); }));
+    ASSERT_FALSE(*result);
+    EXPECT_TRUE(result->error().isTaskCancellation());
+
+    // Given up before it starts, nothing is started at all.
+    result.reset();
+    const QString never = dir.filePath(QStringLiteral("never"));
+    const QString other = test::writeScript(dir, QStringLiteral("other"), QStringLiteral(": > '%1'\n").arg(never));
+    test::wait(runInto(other, stop.get_token(), &result));
+    ASSERT_TRUE(result.has_value());
+    EXPECT_FALSE(*result);
+    EXPECT_FALSE(QFile::exists(never));
 }

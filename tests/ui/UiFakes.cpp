@@ -7,7 +7,7 @@
 
 namespace slimreel::uitest {
 
-QCoro::Task<Result<VideoInfo>> ScriptedProbe::inspect(QUrl url) const
+QCoro::Task<Result<VideoInfo>> ScriptedProbe::inspect(QUrl url, std::stop_token) const
 {
     inspected.append(url);
     if (holdInspect) {
@@ -22,7 +22,7 @@ QCoro::Task<Result<VideoInfo>> ScriptedProbe::inspect(QUrl url) const
     co_return *found;
 }
 
-QCoro::Task<Result<PreviewPacketStats>> ScriptedProbe::packetStats(QUrl) const
+QCoro::Task<Result<PreviewPacketStats>> ScriptedProbe::packetStats(QUrl, std::stop_token) const
 {
     co_return PreviewPacketStats{.keyFrameBytes = 200'000, .keyFrameCount = 2, .interFrameBytes = 1'800'000};
 }

@@ -23,8 +23,8 @@ class ScriptedProbe : public VideoProbeService {
 public:
     void add(const VideoInfo &info) { m_known.insert(info.url.toLocalFile(), info); }
 
-    QCoro::Task<Result<VideoInfo>> inspect(QUrl url) const override;
-    QCoro::Task<Result<PreviewPacketStats>> packetStats(QUrl url) const override;
+    QCoro::Task<Result<VideoInfo>> inspect(QUrl url, std::stop_token) const override;
+    QCoro::Task<Result<PreviewPacketStats>> packetStats(QUrl url, std::stop_token) const override;
 
     bool holdInspect = false;
     mutable QList<QUrl> inspected;
