@@ -120,14 +120,22 @@ std::optional<double> progressFraction(const QString &line, double divisor)
     return std::isnan(fraction) || fraction > progressCap ? progressCap : fraction;
 }
 
-QString failureMessage(const QByteArray &standardError)
+// `exitCode` is -1 when the tool died of a signal.
+QString failureMessage(const QByteArray &standardError, int exitCode)
 {
     const QString text = QString::fromUtf8(standardError);
     if (text.contains(QStringLiteral("unknown encoder 'libx264'"), Qt::CaseInsensitive)) {
         return QStringLiteral("当前 FFmpeg 未包含 libx264，无法使用高质量或指定大小模式。");
     }
     const QStringList lines = text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    return lines.mid(std::max<qsizetype>(0, lines.size() - failureLineCount)).join(QLatin1Char('\n'));
+    const QString tail = lines.mid(std::max<qsizetype>(0, lines.size() - failureLineCount)).join(QLatin1Char('\n'));
+    if (!tail.trimmed().isEmpty()) {
+        return tail;
+    }
+    // A tool killed outright (or one that fails silently) leaves no words of
+    // its own; the user still has to be told something.
+    return exitCode < 0 ? QStringLiteral("FFmpeg 意外终止")
+                        : QStringLiteral("FFmpeg 异常退出（退出码 %1）").arg(exitCode);
 }
 
 void report(const ProgressCallback &progress, double value)
@@ -345,7 +353,8 @@ QCoro::Task<Result<void>> FFmpegCompressor::run(QString executable, QStringList 
     if (stop.stop_requested()) {
         co_return std::unexpected(CompressionError::cancelled().toError());
     }
-    co_return std::unexpected(CompressionError::failed(failureMessage(child->standardError())).toError());
+    co_return std::unexpected(
+        CompressionError::failed(failureMessage(child->standardError(), child->exitCode())).toError());
 }
 
 } // namespace slimreel

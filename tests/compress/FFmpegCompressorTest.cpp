@@ -339,8 +339,9 @@ TEST_F(FFmpegCompressorTest, FailureShowsTheLastFourNonEmptyLines)
     } cases[] = {
         {"one\n\ntwo\nthree\n\n\nfour\nfive\n\nsix\n", QStringLiteral("three\nfour\nfive\nsix")},
         {"only\n", QStringLiteral("only")},
-        {"", QString()},
-        {"\n\n\n", QString()},
+        // Without a word from the tool, its exit status is the reason.
+        {"", QStringLiteral("FFmpeg 异常退出（退出码 3）")},
+        {"\n\n\n", QStringLiteral("FFmpeg 异常退出（退出码 3）")},
         {"a\nb", QStringLiteral("a\nb")},
         // Split at line feeds only; a carriage return stays part of its line.
         {"a\r\nb\r\n", QStringLiteral("a\r\nb\r")},
@@ -587,6 +588,14 @@ TEST_F(FFmpegCompressorTest, ExistingDestinationIsRemovedBeforeTheRun)
         EXPECT_EQ(outcome.result.error(), CompressionError::failed(QStringLiteral("encode failed")).toError());
         EXPECT_FALSE(QFile::exists(output()));
     }
+}
+
+TEST_F(FFmpegCompressorTest, AToolKilledWithoutAWordStillGivesAReason)
+{
+    fake(QStringLiteral("kill -9 $$\n"));
+    FFmpegCompressor compressor = fakeCompressor();
+    const Outcome outcome = compress(compressor, quality(CompressionPlan::fastest), fiveSecondVideo());
+    EXPECT_EQ(outcome.result.error(), CompressionError::failed(QStringLiteral("FFmpeg 意外终止")).toError());
 }
 
 TEST_F(FFmpegCompressorTest, PartOutputIsLeftForTheCaller)
