@@ -56,15 +56,17 @@ QCoro::Task<Result<void>> CompressionCoordinator::compress(VideoInfo info, Compr
         }
         co_return result;
     }
-    if (range) {
-        co_return result;
-    }
-
     const Result<std::int64_t> size = Files::fileSize(destinationPath);
     if (!size || *size <= 0) {
-        // An empty file is no result either; like a partial one it is ours.
+        // No file or an empty one is no result, for a sample too: a tool that
+        // claims success without writing has not succeeded. Like a partial
+        // output, an empty one is ours to remove.
         Files::removeFile(destinationPath);
         co_return std::unexpected(CompressionError::failed(QStringLiteral("没有生成有效的输出文件")).toError());
+    }
+    // A sample may well be larger than its stretch of the source.
+    if (range) {
+        co_return result;
     }
     if (*size >= info.fileSize) {
         Files::removeFile(destinationPath);

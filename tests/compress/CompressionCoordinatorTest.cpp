@@ -184,6 +184,20 @@ TEST(CompressionCoordinator, APreviewSampleIsNeverSizeChecked)
     EXPECT_TRUE(QFile::exists(f.output().toLocalFile()));
 }
 
+TEST(CompressionCoordinator, APreviewSampleThatWasNeverWrittenIsAFailure)
+{
+    for (const qint64 bytes : {qint64{-1}, qint64{0}}) {
+        Fixture f(true);
+        f.ffmpeg->outputBytes = bytes;
+        auto coordinator = f.coordinator();
+        const auto result =
+            test::wait(coordinator.compress(f.source(100), {}, f.output(), TimeRange{2.0, 7.0}, {}, {}));
+        ASSERT_FALSE(result) << bytes;
+        EXPECT_EQ(result.error(), CompressionError::failed(QStringLiteral("没有生成有效的输出文件")).toError());
+        EXPECT_FALSE(QFile::exists(f.output().toLocalFile()));
+    }
+}
+
 TEST(CompressionCoordinator, RemovesThePartialOutputOfAFailedFullFileCompression)
 {
     Fixture f(true);
