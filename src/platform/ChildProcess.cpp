@@ -2,7 +2,11 @@
 
 #include <QTimer>
 
+#include <sys/prctl.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <csignal>
 
 namespace slimreel {
 
@@ -25,6 +29,16 @@ ChildProcess::ChildProcess(QString program, QStringList arguments, QObject *pare
     m_process.setArguments(m_arguments);
     m_process.setStandardInputFile(QProcess::nullDevice());
     m_process.setProcessChannelMode(QProcess::SeparateChannels);
+    // Should this program die without a chance to clean up (killed, crashed),
+    // the tool dies with it instead of encoding on alone. The signal follows
+    // the thread that starts the child: children are started on the main thread.
+    const pid_t us = ::getpid();
+    m_process.setChildProcessModifier([us] {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != us) {
+            ::_exit(127);
+        }
+    });
 
     connect(&m_process, &QProcess::readyReadStandardOutput, this, [this] {
         m_stdout += m_process.readAllStandardOutput();
