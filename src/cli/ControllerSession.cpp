@@ -220,12 +220,22 @@ QCoro::Task<bool> ControllerSession::importFiles(QStringList paths)
     QList<QUrl> urls;
     QSet<QString> distinct;
     for (const QString &path : std::as_const(paths)) {
-        urls << fileUrl(path);
-        distinct.insert(Files::standardized(urls.last()).path());
+        const QUrl url = fileUrl(path);
+        if (!distinct.contains(Files::standardized(url).path())) {
+            distinct.insert(Files::standardized(url).path());
+            urls << url;
+        }
     }
-    m_controller->importVideos(urls);
-    co_await waitUntilIdle();
-    showAlert();
+    // One file at a time: the controller's alert shows the first three
+    // failures of an import, and a command line must name every one.
+    for (const QUrl &url : std::as_const(urls)) {
+        if (m_interrupted) {
+            break;
+        }
+        m_controller->importVideos({url});
+        co_await waitUntilIdle();
+        showAlert();
+    }
     co_return m_controller->batchItems().size() == distinct.size();
 }
 
