@@ -243,7 +243,13 @@ QCoro::Task<> AppViewModel::importTask(QList<QUrl> urls, bool selectFirstImporte
             }
             co_return;
         }
-        if (probed) {
+        if (probed && isQueued(url)) {
+            // A cancelled import finishing late, after a newer one queued the
+            // same file: the file is there once already.
+            if (accessStarted) {
+                fileAccess->stop(url);
+            }
+        } else if (probed) {
             const QUuid id = QUuid::createUuid();
             appendItem(BatchVideoItem{id, *probed, BatchItemState::pending(), 0, std::nullopt});
             if (!firstImported) {
@@ -274,6 +280,14 @@ QCoro::Task<> AppViewModel::importTask(QList<QUrl> urls, bool selectFirstImporte
     if (!failures.isEmpty()) {
         setAlertMessage(failures.mid(0, 3).join(QLatin1Char('\n')));
     }
+}
+
+bool AppViewModel::isQueued(const QUrl &url) const
+{
+    const QString path = Files::standardized(url).path();
+    return std::ranges::any_of(m_batchItems, [&](const BatchVideoItem &item) {
+        return Files::standardized(item.info.url).path() == path;
+    });
 }
 
 void AppViewModel::selectAfterImport(const std::optional<QUuid> &firstImported)

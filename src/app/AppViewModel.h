@@ -192,6 +192,7 @@ private:
     void discardPreviewFile();
     void releaseSecurityScope(const QUrl &url);
     void selectAfterImport(const std::optional<QUuid> &firstImported);
+    bool isQueued(const QUrl &url) const;
 
     // Queue edits, each announced to the list model.
     qsizetype indexOf(const QUuid &id) const;
