@@ -147,6 +147,11 @@ VideoProbeService::VideoProbeService(ToolLocator ffprobe, Order order)
 
 QCoro::Task<Result<VideoInfo>> VideoProbeService::inspect(QUrl url, std::stop_token stop) const
 {
+    // Only a regular file is ever opened: a named pipe would hold the framework
+    // (and ffprobe) in open() for ever, and no stop can reach it there.
+    if (const QFileInfo file(url.toLocalFile()); url.isLocalFile() && file.exists() && !file.isFile()) {
+        co_return std::unexpected(makeError(VideoProbeError::unreadable));
+    }
     switch (m_order) {
     case Order::ffprobeOnly:
         co_return co_await inspectWithFFprobe(std::move(url), std::move(stop));

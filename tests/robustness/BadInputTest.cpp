@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QtEndian>
 
+#include <sys/stat.h>
+
 #include <ostream>
 
 using namespace slimreel;
@@ -80,6 +82,10 @@ void makeFolder(BadInputTest &, const QString &path)
     ASSERT_TRUE(copyFile(media(QStringLiteral("h264_aac.mp4")), QDir(path).filePath(QStringLiteral("inside.mp4"))));
 }
 void makeNothing(BadInputTest &, const QString &) {}
+void makePipe(BadInputTest &, const QString &path)
+{
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+}
 void makeUnreadable(BadInputTest &t, const QString &path)
 {
     ASSERT_TRUE(copyFile(media(QStringLiteral("h264_aac.mp4")), path));
@@ -106,6 +112,7 @@ const Rejected rejectedInputs[] = {
     {"AudioOnly", "song.m4a", &makeAudioOnly, noVideoTrack},
     {"Folder", "holiday.mp4", &makeFolder, unreadable},
     {"MissingFile", "gone.mp4", &makeNothing, unreadable},
+    {"NamedPipe", "pipe.mp4", &makePipe, unreadable},
     {"UnreadableFile", "locked.mp4", &makeUnreadable, unreadable, true},
 };
 
