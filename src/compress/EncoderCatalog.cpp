@@ -3,6 +3,7 @@
 #include "platform/ChildProcess.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QScopeGuard>
 
 #include <QCoroSignal>
@@ -45,6 +46,7 @@ EncoderProfile EncoderProfile::macOS()
             {QStringLiteral("h264_videotoolbox"), prioSpeed},
             {QStringLiteral("hevc_videotoolbox"), prioSpeed},
             {},
+            {},
             {}};
 }
 
@@ -52,13 +54,15 @@ EncoderProfile EncoderProfile::nvenc()
 {
     // p1 is NVENC's "favour speed" end, as -prio_speed is for VideoToolbox.
     const QStringList preset{QStringLiteral("-preset"), QStringLiteral("p1")};
-    return {QStringLiteral("NVENC"), {QStringLiteral("h264_nvenc"), preset}, {QStringLiteral("hevc_nvenc"), preset}, {}, {}};
+    return {QStringLiteral("NVENC"), {QStringLiteral("h264_nvenc"), preset}, {QStringLiteral("hevc_nvenc"), preset}, {}, {},
+            QStringLiteral("/dev/nvidiactl")};
 }
 
 EncoderProfile EncoderProfile::qsv()
 {
     const QStringList preset{QStringLiteral("-preset"), QStringLiteral("veryfast")};
-    return {QStringLiteral("QSV"), {QStringLiteral("h264_qsv"), preset}, {QStringLiteral("hevc_qsv"), preset}, {}, {}};
+    return {QStringLiteral("QSV"), {QStringLiteral("h264_qsv"), preset}, {QStringLiteral("hevc_qsv"), preset}, {}, {},
+            QStringLiteral("/dev/dri")};
 }
 
 EncoderProfile EncoderProfile::vaapi()
@@ -70,7 +74,8 @@ EncoderProfile EncoderProfile::vaapi()
             {QStringLiteral("h264_vaapi"), {}},
             {QStringLiteral("hevc_vaapi"), {}},
             {QStringLiteral("-vaapi_device"), QStringLiteral("/dev/dri/renderD128")},
-            QStringLiteral("format=nv12,hwupload")};
+            QStringLiteral("format=nv12,hwupload"),
+            QStringLiteral("/dev/dri/renderD128")};
 }
 
 // Software stand-ins. Presets measured with bench/encoder-presets/run on this
@@ -109,6 +114,7 @@ EncoderProfile EncoderProfile::software()
                                                     QStringLiteral("-x265-params"), QStringLiteral("log-level=error")}
                                             + yuv420p},
             {},
+            {},
             {}};
 }
 
@@ -119,6 +125,14 @@ std::vector<EncoderProfile> EncoderProfile::hardwareCandidates()
 #else
     return {nvenc(), qsv(), vaapi()};
 #endif
+}
+
+std::vector<EncoderProfile> EncoderProfile::withDevicePresent(std::vector<EncoderProfile> candidates)
+{
+    std::erase_if(candidates, [](const EncoderProfile &profile) {
+        return !profile.deviceNode.isEmpty() && !QFileInfo::exists(profile.deviceNode);
+    });
+    return candidates;
 }
 
 EncoderCatalog::EncoderCatalog(ToolLocator ffmpeg, std::vector<EncoderProfile> candidates, QObject *parent)
@@ -153,7 +167,8 @@ EncoderCatalog &EncoderCatalog::shared()
 {
     // Never destroyed: a trial's coroutine may still be suspended while the program exits.
     static auto *catalog = [] {
-        sharedCatalog = new EncoderCatalog();
+        sharedCatalog = new EncoderCatalog(ToolLocator::forTool(QStringLiteral("ffmpeg")),
+                                           EncoderProfile::withDevicePresent(EncoderProfile::hardwareCandidates()));
         qAddPostRoutine(stopSharedTrials);
         return sharedCatalog;
     }();

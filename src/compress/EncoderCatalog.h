@@ -36,6 +36,7 @@ struct EncoderProfile {
     VideoEncoder hevc;
     QStringList deviceOptions; // before the input: the device to encode on
     QString uploadFilter;      // last in the filter chain: frames onto that device
+    QString deviceNode;        // what must exist for the family to work at all; empty: nothing to check
 
     // The encoder for fastestH264 or speedHEVC; the x264 plans never ask.
     const VideoEncoder &encoder(EncoderStrategy strategy) const;
@@ -51,6 +52,9 @@ struct EncoderProfile {
 
     // Hardware families worth a trial on this platform, most preferred first.
     static std::vector<EncoderProfile> hardwareCandidates();
+    // Those of `candidates` whose device node exists: without it a trial cannot
+    // pass, and every failed trial holds up the first encode by an ffmpeg start.
+    static std::vector<EncoderProfile> withDevicePresent(std::vector<EncoderProfile> candidates);
 
     friend bool operator==(const EncoderProfile &, const EncoderProfile &) = default;
 };

@@ -111,6 +111,25 @@ TEST(EncoderCatalog, HardwareFamiliesAreTriedInOrderOfPreference)
               (QStringList{QStringLiteral("NVENC"), QStringLiteral("QSV"), QStringLiteral("VAAPI")}));
 }
 
+TEST(EncoderCatalog, FamiliesWhoseDeviceIsMissingAreNotTried)
+{
+    EXPECT_EQ(EncoderProfile::nvenc().deviceNode, QStringLiteral("/dev/nvidiactl"));
+    EXPECT_EQ(EncoderProfile::vaapi().deviceNode, QStringLiteral("/dev/dri/renderD128"));
+    EXPECT_TRUE(EncoderProfile::software().deviceNode.isEmpty());
+
+    EncoderProfile missing = EncoderProfile::vaapi();
+    missing.deviceNode = QStringLiteral("/nonexistent/renderD128");
+    EncoderProfile present = EncoderProfile::nvenc();
+    present.deviceNode = QStringLiteral("/dev/null");
+    EncoderProfile unchecked = EncoderProfile::qsv();
+    unchecked.deviceNode.clear();
+    QStringList kept;
+    for (const EncoderProfile &profile : EncoderProfile::withDevicePresent({missing, present, unchecked})) {
+        kept << profile.family;
+    }
+    EXPECT_EQ(kept, (QStringList{QStringLiteral("NVENC"), QStringLiteral("QSV")}));
+}
+
 TEST(EncoderCatalog, FirstFamilyWhoseBothEncodersPassWins)
 {
     const struct {
