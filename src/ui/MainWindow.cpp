@@ -12,7 +12,26 @@
 #include <QQuickStyle>
 #include <QQuickWindow>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 namespace slimreel {
+
+void MainWindow::prepareProcess()
+{
+#ifdef __GLIBC__
+    // Each player brings new GStreamer threads and glibc gives each thread a
+    // malloc arena of its own; decoded frames freed there stayed with the
+    // process, so the window grew by megabytes with every preview sample. One
+    // arena keeps it flat; what allocates much (the encoders) runs in child processes.
+    mallopt(M_ARENA_MAX, 1);
+#endif
+    // The players go through the desktop's media framework, like inspection and export.
+    if (qEnvironmentVariableIsEmpty("QT_MEDIA_BACKEND")) {
+        qputenv("QT_MEDIA_BACKEND", "gstreamer");
+    }
+}
 
 void MainWindow::useDesktopStyle()
 {

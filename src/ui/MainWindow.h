@@ -15,6 +15,10 @@ class AppViewModel;
 // the window tests both come through here, so the tests see what users see.
 class MainWindow {
 public:
+    // Process-wide settings the window relies on; call first in main(), before
+    // the application object or any thread exists.
+    static void prepareProcess();
+
     // Fusion with the desktop's palette, unless the user picked a style, and
     // Simplified Chinese glyphs; call before the first engine exists.
     static void useDesktopStyle();

@@ -38,10 +38,7 @@ int main(int argc, char **argv)
 {
     QElapsedTimer sinceStart;
     sinceStart.start();
-    // The players go through the desktop's media framework, like inspection and export.
-    if (qEnvironmentVariableIsEmpty("QT_MEDIA_BACKEND")) {
-        qputenv("QT_MEDIA_BACKEND", "gstreamer");
-    }
+    MainWindow::prepareProcess();
 
     QGuiApplication::setApplicationName(QStringLiteral("Slimreel"));
     QGuiApplication::setApplicationDisplayName(QStringLiteral("Slimreel"));
