@@ -463,6 +463,12 @@ void ControllerFuzzer::observeCalls()
             m_broken = QStringLiteral("an encode started by a run that is not the newest");
             return;
         }
+        const qsizetype position = run.urls.indexOf(call.info.url);
+        if (position < 0) {
+            m_broken = QStringLiteral("an encode of a video the run never had");
+            return;
+        }
+        m_callItem.insert(m_seenCalls, run.ids.at(position));
     }
     if (m_coordinator->concurrentPeak() > 1) {
         m_broken = QStringLiteral("two encodes ran at once");
@@ -562,6 +568,14 @@ QString ControllerFuzzer::violation() const
         for (const BatchVideoItem &item : items) {
             if (item.state.kind == BatchItemState::Case::compressing) {
                 return QStringLiteral("an item still compressing while nothing runs");
+            }
+        }
+        // Idle only once the back end has stopped: no encode of a queued video
+        // may still be running (one of a video taken out of the queue may).
+        for (const qsizetype call : waitingCalls()) {
+            const QUuid id = m_callItem.value(call);
+            if (!id.isNull() && std::ranges::find(items, id, &BatchVideoItem::id) != items.end()) {
+                return QStringLiteral("idle while encode #%1 of a queued video still runs").arg(call);
             }
         }
     }

@@ -79,6 +79,7 @@ private:
     QList<QUrl> m_pool;
     QList<RunModel> m_runs;
     qsizetype m_seenCalls = 0;
+    QHash<qsizetype, QUuid> m_callItem; // run encodes: the item they compress
     QList<qsizetype> m_succeededCalls;
     QList<CompressionState> m_stateTrail;
     QStringList m_alertTrail;
