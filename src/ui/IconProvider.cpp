@@ -17,7 +17,7 @@ struct ThemeName {
     std::string_view themeName; // freedesktop name; symbolic variants are monochrome like ours
 };
 
-// Only where the naming specification has a true equivalent; the rest are ours alone.
+// Only where the freedesktop icon naming standard has a true equivalent; the rest are ours alone.
 constexpr std::array themeNames{
     ThemeName{"plus", "list-add-symbolic"},
     ThemeName{"swap", "view-refresh-symbolic"},
