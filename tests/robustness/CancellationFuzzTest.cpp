@@ -21,7 +21,7 @@ std::uint64_t setting(const char *name, std::uint64_t fallback)
 }
 
 // Sequences of the regular run; SLIMREEL_FUZZ_SEQUENCES asks for more (see README).
-constexpr std::uint64_t defaultSequences = 1500;
+constexpr std::uint64_t defaultSequences = 2000;
 constexpr std::uint64_t defaultSteps = 60;
 constexpr std::uint64_t defaultFirstSeed = 1;
 
