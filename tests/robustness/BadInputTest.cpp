@@ -296,6 +296,17 @@ exec '%3' "$@"
     EXPECT_FALSE(QFileInfo::exists(out.toLocalFile()));
 }
 
+// A name of the longest length a folder allows leaves no room for
+// "-compressed": that video fails with the system's reason, the others go on.
+TEST_F(BadInputTest, NameTooLongForItsOutput)
+{
+    const QUrl first = source(QStringLiteral("first.mp4"));
+    const QUrl longest = source(QString(251, QLatin1Char('a')) + QStringLiteral(".mp4"));
+    importNow({first, longest});
+    ASSERT_EQ(vm->batchItems().size(), 2);
+    expectRunFailsOnly(longest, QStringLiteral("File name too long"));
+}
+
 // Names that a shell or a command line could misread: every one is sampled
 // and compressed, and its output carries the same name.
 TEST_F(BadInputTest, UnusualNames)
