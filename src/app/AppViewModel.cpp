@@ -9,9 +9,11 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QSet>
 #include <QThread>
+#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
@@ -166,6 +168,20 @@ void AppViewModel::requestStopOfAllTasks()
         if (*task) {
             (*task)->stop.request_stop();
         }
+    }
+}
+
+void AppViewModel::finishBeforeExit()
+{
+    cancel();
+    // A tool that ignores the request to stop is killed after a few seconds;
+    // the limit only guards against a task that can never end.
+    constexpr int limitMs = 30'000;
+    QEventLoop loop;
+    connect(this, &AppViewModel::becameIdle, &loop, &QEventLoop::quit);
+    QTimer::singleShot(limitMs, &loop, &QEventLoop::quit);
+    if (hasRunningTasks()) {
+        loop.exec();
     }
 }
 

@@ -119,6 +119,12 @@ public:
     // the last one ends, becameIdle() follows from the event loop.
     bool hasRunningTasks() const { return m_runningTasks > 0; }
 
+    // For a front end about to end the program: cancels whatever runs and
+    // returns once it has ended, running the event loop meanwhile. An encode
+    // cut short removes its partial output, and a sample its file, only after
+    // their tool has stopped; a program that ended first would leave them.
+    void finishBeforeExit();
+
     // Where a run writes the output of `info` in `folder`: "<name>-compressed.mp4",
     // then "-compressed-2", "-compressed-3", ... while the name is taken.
     static QUrl uniqueDestination(const VideoInfo &info, const QUrl &folder);

@@ -82,5 +82,9 @@ int main(int argc, char **argv)
     if (!urls.isEmpty()) {
         QMetaObject::invokeMethod(window.get(), "acceptDrop", Q_ARG(QVariant, QVariant::fromValue(urls)));
     }
-    return application.exec();
+    const int status = application.exec();
+    // Work still running when the window closes is stopped, and cleans up
+    // after itself, before the program ends.
+    controller.finishBeforeExit();
+    return status;
 }

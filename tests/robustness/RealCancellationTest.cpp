@@ -139,4 +139,29 @@ TEST_F(RealCancellationTest, RemovingTheVideoBeingCompressed)
     cancelAndRecover();
 }
 
+// The window closes during a run: the program must not end before the cut
+// encode has cleaned up after itself, or its half-written file would stay.
+TEST_F(RealCancellationTest, ClosingTheProgramDuringARun)
+{
+    vm->compressAll(out);
+    ASSERT_TRUE(spinUntil([&] { return item(first).progress > 0; }));
+    vm->finishBeforeExit();
+    // As if the program ended now: nothing more runs after this point.
+    EXPECT_FALSE(vm->hasRunningTasks());
+    EXPECT_EQ(entries(out.toLocalFile()), QStringList());
+    EXPECT_TRUE(childProcesses().isEmpty()) << describe(childProcesses()).toStdString();
+    vm.reset();
+}
+
+TEST_F(RealCancellationTest, ClosingTheProgramWhileTheSampleIsMade)
+{
+    vm->generatePreview();
+    ASSERT_TRUE(spinUntil([&] { return !childProcesses().isEmpty(); }));
+    vm->finishBeforeExit();
+    EXPECT_FALSE(vm->hasRunningTasks());
+    vm.reset();
+    EXPECT_EQ(scratchLeftovers(m_temp.path()), QStringList());
+    EXPECT_TRUE(childProcesses().isEmpty()) << describe(childProcesses()).toStdString();
+}
+
 } // namespace
