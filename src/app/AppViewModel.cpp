@@ -288,8 +288,8 @@ QCoro::Task<> AppViewModel::importTask(QList<QUrl> urls, bool selectFirstImporte
     if (!m_selectedItemID || selectFirstImported) {
         selectAfterImport(firstImported);
     }
-    // An overtaken import (cancelled, then a newer import or a run started) must
-    // not declare the controller idle under the newer work.
+    // An overtaken import (cancelled, or followed by a newer one) must not
+    // declare the controller idle under the newer work.
     if (generation == m_importGeneration && m_state.is(CompressionState::Case::preparing)) {
         setState(CompressionState::idle());
     }
@@ -707,7 +707,9 @@ void AppViewModel::cancel()
     setIsGeneratingPreview(false);
     setProgress(0);
     setState(CompressionState::preparing());
-    const quint64 importGeneration = m_importGeneration;
+    // A cancelled import no longer speaks for the state: when it ends, the
+    // controller may be stopping a run that was started after it.
+    const quint64 importGeneration = ++m_importGeneration;
     startDetached([this, run, importGeneration](std::stop_token) { return cancelFollowUp(run, importGeneration); });
 }
 

@@ -1,4 +1,5 @@
 #include "app/AppFakes.h"
+#include "compress/CompressionError.h"
 #include "robustness/ControllerFuzzer.h"
 #include "robustness/Hygiene.h"
 #include "support/TestSupport.h"
@@ -8,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <iostream>
+#include <ostream>
 
 using namespace slimreel::test;
 
@@ -49,18 +51,33 @@ TEST(CancellationFuzz, RandomSequencesKeepTheInvariants)
 }
 
 // Seeds that once broke an invariant, kept as regular tests.
-class CancellationFuzzSeed : public testing::TestWithParam<std::uint64_t> {};
+struct Sequence {
+    std::uint64_t seed;
+    int steps;
+};
+
+void PrintTo(const Sequence &sequence, std::ostream *out)
+{
+    *out << "seed " << sequence.seed << ", " << sequence.steps << " steps";
+}
+
+class CancellationFuzzSeed : public testing::TestWithParam<Sequence> {};
 
 TEST_P(CancellationFuzzSeed, KeepsTheInvariants)
 {
     const PrivateTempFolder temp;
-    ControllerFuzzer fuzzer(GetParam(), static_cast<int>(defaultSteps));
+    ControllerFuzzer fuzzer(GetParam().seed, GetParam().steps);
     const QString broken = fuzzer.run();
     EXPECT_TRUE(broken.isEmpty()) << broken.toStdString();
 }
 
-// 4, 23, 40: a cancelled import finishing late queued a file a second time.
-INSTANTIATE_TEST_SUITE_P(Regressions, CancellationFuzzSeed, testing::Values(4U, 23U, 40U));
+INSTANTIATE_TEST_SUITE_P(Regressions, CancellationFuzzSeed,
+                         testing::Values(
+                             // A cancelled import finishing late queued a file a second time.
+                             Sequence{4, 60}, Sequence{23, 60}, Sequence{40, 60},
+                             // A cancelled import finishing late set the state to idle while
+                             // a run started after it was still stopping its encode.
+                             Sequence{1001926, 120}, Sequence{1002015, 120}, Sequence{1002066, 120}));
 
 // What the sequences above found, as a plain test: an import cancelled while
 // it probes, the same file imported again meanwhile. When the old probe
@@ -88,4 +105,32 @@ TEST_F(LateImport, ACancelledImportFinishingLateDoesNotQueueAFileTwice)
     EXPECT_EQ(access->started.size() - access->stopped.size(), 1);
     vm->clearVideos();
     EXPECT_TRUE(access->balanced());
+}
+
+// An import cancelled while it probes, a run started afterwards and cancelled
+// too: when the old probe answers, the controller is still stopping the run's
+// encode and must stay busy until that has ended.
+TEST_F(LateImport, ACancelledImportFinishingDuringAStoppingRunKeepsItBusy)
+{
+    probe->stepInspect = true;
+    coordinator->cancelEndsCalls = false; // an encode that takes its time to stop
+    const QUrl clip = video(QStringLiteral("clip.mp4"));
+    const QUrl late = video(QStringLiteral("late.mp4"));
+    vm->importVideos({clip});
+    probe->inspectGates.at(0)->open();
+    ASSERT_TRUE(settle());
+    vm->importVideos({late});
+    vm->cancel();
+    ASSERT_TRUE(spinUntil([&] { return vm->stateText() == QLatin1String("idle"); }));
+
+    vm->compressAll(outputFolder());
+    ASSERT_TRUE(spinUntil([&] { return coordinator->calls.size() == 1; }));
+    vm->cancel();
+    probe->inspectGates.at(1)->open();
+    drainEvents();
+    EXPECT_EQ(vm->stateText(), "preparing") << "idle while the encode is still running";
+
+    coordinator->fail(0, slimreel::CompressionError::cancelled());
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(vm->stateText(), "idle");
 }
