@@ -41,9 +41,16 @@ std::int64_t statusKilobytes(const QByteArray &field)
 }
 
 QJsonArray recorded;
+QJsonArray launchTimes;
+
+double steadySeconds()
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
 
 void keep(const QString &program, const QStringList &arguments)
 {
+    launchTimes.append(steadySeconds());
     recorded.append(QJsonArray::fromStringList(QStringList{program} + arguments));
 }
 
@@ -51,8 +58,7 @@ void keep(const QString &program, const QStringList &arguments)
 
 Clock Clock::now()
 {
-    const auto sinceEpoch = std::chrono::steady_clock::now().time_since_epoch();
-    return {std::chrono::duration<double>(sinceEpoch).count(), cpuSeconds(RUSAGE_SELF), cpuSeconds(RUSAGE_CHILDREN)};
+    return {steadySeconds(), cpuSeconds(RUSAGE_SELF), cpuSeconds(RUSAGE_CHILDREN)};
 }
 
 QJsonObject elapsed(const Clock &from, const Clock &to)
@@ -72,15 +78,30 @@ std::int64_t peakResidentKilobytes()
     return statusKilobytes("VmHWM");
 }
 
+std::int64_t anonymousKilobytes()
+{
+    return statusKilobytes("RssAnon");
+}
+
 void recordCommands()
 {
     recorded = {};
+    launchTimes = {};
     ChildProcess::setCommandObserver(&keep);
 }
 
 QJsonArray takeCommands()
 {
     return std::exchange(recorded, {});
+}
+
+QJsonArray takeLaunchTimes(const Clock &since)
+{
+    QJsonArray relative;
+    for (const QJsonValue &at : std::exchange(launchTimes, {})) {
+        relative.append(at.toDouble() - since.wall);
+    }
+    return relative;
 }
 
 void printLine(const QJsonObject &object)

@@ -21,14 +21,19 @@ struct Clock {
 // wall_s, cpu_self_s and cpu_children_s between two readings.
 QJsonObject elapsed(const Clock &from, const Clock &to);
 
-// Resident and peak resident memory of this process, in kilobytes.
+// Resident and peak resident memory of this process, and the anonymous part
+// of the resident memory (heap, stacks, buffers: what the program itself
+// allocated), in kilobytes.
 std::int64_t residentKilobytes();
 std::int64_t peakResidentKilobytes();
+std::int64_t anonymousKilobytes();
 
 // Keeps every child command line started from now on, so that the harness can
 // run the very same commands directly.
 void recordCommands();
 QJsonArray takeCommands();
+// When each of those commands was started, in seconds after `since`.
+QJsonArray takeLaunchTimes(const Clock &since);
 
 // One JSON object per line on standard output.
 void printLine(const QJsonObject &object);

@@ -90,6 +90,8 @@ QCoro::Task<int> previews(QString path, cli::SettingsOptions options, int repeat
         line[QStringLiteral("run")] = run;
         line[QStringLiteral("encoders")] = encoders;
         line[QStringLiteral("commands")] = bench::takeCommands();
+        line[QStringLiteral("launched_s")] = bench::takeLaunchTimes(start);
+        line[QStringLiteral("rss_kb")] = static_cast<qint64>(bench::residentKilobytes());
         const QJsonObject result = sampleResult(controller);
         for (auto field = result.begin(); field != result.end(); ++field) {
             line.insert(field.key(), field.value());

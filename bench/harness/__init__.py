@@ -1,0 +1,1 @@
+"""The benchmark harness behind bench/run."""

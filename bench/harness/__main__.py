@@ -1,0 +1,204 @@
+"""bench/run's harness: makes the corpus, measures every figure, writes
+bench/results.md and the plots beside it."""
+import argparse
+import datetime
+import os
+import platform
+import subprocess
+import sys
+import time
+import traceback
+
+from . import corpus, importing, measure, overhead, plots, preview, report, sizes, window
+
+BENCH = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+REPO = os.path.dirname(BENCH)
+FIGURES = ["overhead", "import", "prediction", "target", "preview", "window"]
+
+
+class Context:
+    def __init__(self, args):
+        self.quick = args.quick
+        self.build = os.path.abspath(args.build_dir)
+        self.work = os.path.abspath(args.work_dir or os.path.join(self.build, "bench-work"))
+        self.cli = os.path.join(self.build, "src/cli/slimreel-cli")
+        self.bench = os.path.join(self.build, "bench/slimreel-bench")
+        self.window = os.path.join(self.build, "src/ui/slimreel")
+        self.window_bench = os.path.join(self.build, "bench/slimreel-window-bench")
+        self.reps = 3 if args.quick else 5
+        self.import_reps = 2 if args.quick else 3
+        self.import_count = 50 if args.quick else 200
+        self.startup_reps = 3 if args.quick else 5
+        self.window_previews = 4 if args.quick else 10
+        self.log = report.Log()
+        self.log.name(self.work, "$WORK")
+        self.log.name(self.build, "$BUILD")
+        self.started = time.monotonic()
+
+    def progress(self, message):
+        elapsed = time.monotonic() - self.started
+        print(f"[{elapsed / 60:5.1f} min] {message}", file=sys.stderr, flush=True)
+
+
+def _output(command):
+    try:
+        return subprocess.run(command, capture_output=True, text=True, check=True).stdout.strip()
+    except (OSError, subprocess.CalledProcessError):
+        return "unknown"
+
+
+def machine():
+    cpu = "unknown"
+    with open("/proc/cpuinfo") as f:
+        for line in f:
+            if line.startswith("model name"):
+                cpu = line.split(":", 1)[1].strip()
+                break
+    with open("/proc/meminfo") as f:
+        memory = int(f.readline().split()[1]) * 1024
+    system = "Linux"
+    if os.path.exists("/etc/os-release"):
+        with open("/etc/os-release") as f:
+            for line in f:
+                if line.startswith("PRETTY_NAME="):
+                    system = line.split("=", 1)[1].strip().strip('"')
+    version = lambda package: _output(["dpkg-query", "-W", "-f=${Version}", package])
+    return {
+        "cpu": f"{cpu}, {os.cpu_count()} cores",
+        "memory": f"{memory / 1e9:.1f} GB",
+        "system": f"{system}, kernel {platform.release()}",
+        "ffmpeg": _output(["ffmpeg", "-hide_banner", "-version"]).splitlines()[0],
+        "libraries": f"Qt {version('libqt6core6')}, GStreamer {version('libgstreamer1.0-0')}, "
+                     f"x264 {version('libx264-164')}, x265 {version('libx265-199')}",
+        "commit": _output(["git", "-C", REPO, "rev-parse", "--short", "HEAD"])
+                  + (" (with uncommitted changes)" if _output(["git", "-C", REPO, "status", "--porcelain",
+                                                                "--untracked-files=no"]) else ""),
+    }
+
+
+def build_type(build):
+    try:
+        with open(os.path.join(build, "CMakeCache.txt")) as f:
+            for line in f:
+                if line.startswith("CMAKE_BUILD_TYPE:"):
+                    return line.split("=", 1)[1].strip() or "RelWithDebInfo (the project's default)"
+    except OSError:
+        pass
+    return "unknown"
+
+
+def clip_named(clips, name):
+    return next(c for c in clips if c.name == name)
+
+
+def main():
+    parser = argparse.ArgumentParser(prog="bench/run", description=__doc__)
+    parser.add_argument("--quick", action="store_true", help="a smaller corpus and fewer repetitions")
+    parser.add_argument("--build-dir", default=os.path.join(REPO, "build-bench"))
+    parser.add_argument("--work-dir", help="where the corpus and outputs go (default: BUILD/bench-work)")
+    parser.add_argument("--only", help="comma-separated figures: " + ",".join(FIGURES))
+    parser.add_argument("--output", default=os.path.join(BENCH, "results.md"))
+    args = parser.parse_args()
+    chosen = args.only.split(",") if args.only else FIGURES
+    unknown = set(chosen) - set(FIGURES)
+    if unknown:
+        parser.error("unknown figure: " + ", ".join(sorted(unknown)))
+
+    ctx = Context(args)
+    if not os.path.exists(ctx.cli) or not os.path.exists(ctx.bench):
+        sys.exit(f"bench: build {ctx.cli} and {ctx.bench} first (bench/run does)")
+    os.makedirs(ctx.work, exist_ok=True)
+    load_before = measure.load_average()
+    date = datetime.datetime.now(datetime.timezone.utc).replace(microsecond=0).isoformat()
+
+    ctx.progress("making the corpus")
+    clips = corpus.make(os.path.join(ctx.work, "corpus-quick" if ctx.quick else "corpus"), ctx.quick, ctx.log)
+    queue_files = []
+    if "import" in chosen or "window" in chosen:
+        queue_files = corpus.short_files(os.path.join(ctx.work, "import"), ctx.import_count, ctx.log)
+
+    results, sections, verdicts = {}, [], []
+    steps = [
+        ("overhead", "Program overhead",
+         lambda: overhead.run(ctx, clip_named(clips, "pan-720p"), None if ctx.quick else clip_named(clips, "mixed-720p")),
+         overhead.markdown, overhead.verdicts),
+        ("import", "Import speed", lambda: importing.run(ctx, ctx.import_count), importing.markdown,
+         importing.verdicts),
+        ("prediction", "Size prediction (quality mode)", lambda: sizes.predict(ctx, clips),
+         sizes.prediction_markdown, lambda r: sizes.verdicts(r, None)),
+        ("target", "Target-size accuracy", lambda: sizes.hit_target(ctx, clips), sizes.target_markdown,
+         lambda r: sizes.verdicts(None, r)),
+        ("preview", "Preview latency", lambda: preview.run(ctx, clip_named(clips, "grain-1080p")),
+         preview.markdown, preview.verdicts),
+        ("window", "Window", lambda: window.run(ctx, queue_files, clip_named(clips, "pan-720p")),
+         window.markdown, window.verdicts),
+    ]
+    for key, title, measure_it, describe, judge in steps:
+        if key not in chosen:
+            continue
+        ctx.progress(f"measuring: {title}")
+        try:
+            results[key] = measure_it()
+        except Exception as error:  # one broken figure must not lose the others
+            traceback.print_exc()
+            sections.append(f"## {title}\n\nNot measured: the run failed: `{str(error).splitlines()[0]}`\n")
+            verdicts.append((title, "run failed", "", None))
+            continue
+        text = f"## {title}\n\n" + describe(results[key])
+        if key == "prediction":
+            name = plots.prediction(results[key], os.path.join(BENCH, "prediction.png"))
+            if name:
+                text += f"\n![Estimate against real size]({name})\n"
+        if key == "target":
+            name = plots.target(results[key], os.path.join(BENCH, "target-size.png"))
+            if name:
+                text += f"\n![Real size against target]({name})\n"
+        sections.append(text)
+        verdicts.extend(judge(results[key]))
+
+    total = time.monotonic() - ctx.started
+    load_after = measure.load_average()
+    info = machine()
+    lines = [
+        "# Slimreel benchmarks",
+        "",
+        "Written by `bench/run`" + (" --quick" if ctx.quick else "") + "; do not edit by hand. "
+        "The README's Benchmarks section says how to run it.",
+        "",
+        f"- Date: {date}; the whole run took {total / 60:.1f} min",
+        f"- Machine: {info['cpu']}, {info['memory']} memory; {info['system']}",
+        f"- Load average (1, 5, 15 min) before: {', '.join(f'{v:.2f}' for v in load_before)}; after: "
+        f"{', '.join(f'{v:.2f}' for v in load_after)}. Other work shared the machine: wall times are noisy, "
+        "so timed pairs are interleaved, medians are given, and CPU times stand beside wall times",
+        f"- Tools: {info['ffmpeg']}; {info['libraries']}",
+        f"- Build: commit {info['commit']}, CMake build type {build_type(ctx.build)}",
+        "- CPU times are user + system from wait4() (what `/usr/bin/time -v` reports); a program's own share is "
+        "read from /proc before it is reaped",
+        "",
+        "## Summary",
+        "",
+        report.table(["Figure", "Measured", "Goal", "Verdict"],
+                     [[name, measured, goal, report.verdict(met)] for name, measured, goal, met in verdicts]),
+        "## Corpus",
+        "",
+        "Generated by `bench/run` with ffmpeg's built-in sources (commands at the end). Camera-like clips are "
+        "H.264 at a steady bit rate as phones record, with AAC audio (a chord over pink noise) where marked; the "
+        "screen recording is H.264 at a screen recorder's usual rate.",
+        "",
+        report.table(["Clip", "Content", "Resolution", "Length", "Audio", "Source bit rate", "File size"],
+                     [[c.name, c.kind, c.resolution, f"{c.seconds:g} s", "AAC 160 kbit/s" if c.audio else "none",
+                       f"{c.rate / 1e6:g} Mbit/s", report.megabytes(os.path.getsize(c.path))] for c in clips]),
+    ]
+    lines += sections
+    lines += ["## Commands", "",
+              f"`$BUILD` is the build folder (`{os.path.relpath(ctx.build, REPO)}`), `$WORK` the work folder "
+              f"(`{os.path.relpath(ctx.work, REPO)}`); CLIP and FILE stand for the corpus files above.",
+              ctx.log.markdown()]
+    with open(args.output, "w") as out:
+        out.write("\n".join(lines))
+    ctx.progress(f"wrote {args.output}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
