@@ -215,9 +215,7 @@ TEST_F(BadInputTest, SourcesInAReadOnlyFolder)
 
     importNow({first, second});
     ASSERT_EQ(vm->batchItems().size(), 2);
-    vm->generatePreview();
-    ASSERT_TRUE(settle());
-    EXPECT_TRUE(vm->previewURL().has_value()) << vm->alertMessage().value_or(QString()).toStdString();
+    expectSampleMade();
 
     const QUrl out = outputFolder();
     runAll(out);
@@ -323,10 +321,7 @@ TEST_F(BadInputTest, UnusualNames)
 
     for (const QUrl &url : {urls.at(2), urls.at(4)}) {
         vm->selectItem(item(url).id);
-        vm->generatePreview();
-        ASSERT_TRUE(settle());
-        EXPECT_TRUE(vm->previewURL().has_value()) << vm->alertMessage().value_or(QString()).toStdString();
-        EXPECT_TRUE(vm->previewSizeEstimate().has_value());
+        expectSampleMade();
     }
 
     const QUrl out = outputFolder();

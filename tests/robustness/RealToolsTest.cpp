@@ -144,6 +144,14 @@ QStringList RealToolsTest::entries(const QString &folder)
     return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
 }
 
+void RealToolsTest::expectSampleMade()
+{
+    vm->generatePreview();
+    ASSERT_TRUE(settle());
+    EXPECT_TRUE(vm->previewURL().has_value()) << vm->alertMessage().value_or(QString()).toStdString();
+    EXPECT_TRUE(vm->previewSizeEstimate().has_value());
+}
+
 void RealToolsTest::expectSampleFails(const QUrl &url, const QString &reason)
 {
     vm->selectItem(item(url).id);

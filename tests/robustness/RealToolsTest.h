@@ -62,6 +62,8 @@ public:
 
     // Consistency of the controller that holds whatever happened.
     void expectConsistent() const;
+    // Makes the sample of the selected video and expects it shown, with an estimate.
+    void expectSampleMade();
     // The sample of `url` cannot be made: the alert gives a reason that
     // contains `reason`, and no sample is shown.
     void expectSampleFails(const QUrl &url, const QString &reason);
