@@ -60,6 +60,8 @@ TEST(MediaFramework, HevcWithAc3CannotCopyAudio)
     EXPECT_EQ(info->codec, QStringLiteral("HEVC"));
     EXPECT_EQ(info->audioTrackCount, 1);
     EXPECT_FALSE(info->canCopyAudioToMP4);
+    // The container names no AC-3 rate; the decoder does, so this track must still decode.
+    EXPECT_EQ(info->audioBitrate, 192'000);
 }
 
 TEST(MediaFramework, Mp3AudioCannotBeCopied)
