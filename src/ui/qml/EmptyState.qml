@@ -61,12 +61,22 @@ Item {
             color: Style.accent
             Layout.alignment: Qt.AlignHCenter
 
-            // A slow pulse for as long as the invitation shows.
-            SequentialAnimation on opacity {
+            // A slow pulse for as long as the invitation shows, in steps of
+            // 1/8 s: a smooth animation redraws the whole window 60 times a
+            // second, which takes more than a core where OpenGL is drawn in
+            // software. The steps are too small to see at this pace.
+            Timer {
+                id: pulse
+                readonly property int period: 2800
+                property int phase: 0
+                interval: 125
+                repeat: true
                 running: symbol.visible
-                loops: Animation.Infinite
-                NumberAnimation { from: 1; to: 0.4; duration: 1400; easing.type: Easing.InOutSine }
-                NumberAnimation { from: 0.4; to: 1; duration: 1400; easing.type: Easing.InOutSine }
+                onRunningChanged: if (!running) { phase = 0; symbol.opacity = 1 }
+                onTriggered: {
+                    phase = (phase + interval) % period
+                    symbol.opacity = 0.7 + 0.3 * Math.cos(2 * Math.PI * phase / period)
+                }
             }
         }
 
