@@ -4,7 +4,8 @@ set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/deps.sh
 slimreel_ensure_packages
-slimreel_build build
+# Explicit: ./run.sh configures the same folder without the tests.
+slimreel_build build -DSLIMREEL_BUILD_TESTS=ON
 
 # The window tests need a display; without one a virtual one is started for the
 # run and stopped afterwards (the tests' own result is what this script returns).
