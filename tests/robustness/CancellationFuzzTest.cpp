@@ -77,7 +77,10 @@ INSTANTIATE_TEST_SUITE_P(Regressions, CancellationFuzzSeed,
                              Sequence{4, 60}, Sequence{23, 60}, Sequence{40, 60},
                              // A cancelled import finishing late set the state to idle while
                              // a run started after it was still stopping its encode.
-                             Sequence{1001926, 120}, Sequence{1002015, 120}, Sequence{1002066, 120}));
+                             Sequence{1001926, 120}, Sequence{1002015, 120}, Sequence{1002066, 120},
+                             // The check itself: a second run's summary, equal to the one still
+                             // shown, replaced in the same step by an import's alert.
+                             Sequence{2010895, 120}));
 
 // What the sequences above found, as a plain test: an import cancelled while
 // it probes, the same file imported again meanwhile. When the old probe

@@ -83,6 +83,7 @@ private:
     QList<qsizetype> m_succeededCalls;
     QList<CompressionState> m_stateTrail;
     QStringList m_alertTrail;
+    QString m_alertBeforeStep; // what the alert read when the step began
     double m_progressAtCompletion = 0;
     QStringList m_log;
     QString m_broken;
