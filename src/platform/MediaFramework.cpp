@@ -192,7 +192,7 @@ gboolean stopAtParsedStreams(GstElement *, GstPad *, GstCaps *caps, gpointer)
     return TRUE;
 }
 
-// The discoverer keeps one decoding bin for all its files; hook it once.
+// Hooked once per decoding bin: the discoverer may reuse its bin for the next file.
 void onSourceSetup(GstDiscoverer *, GstElement *source, gpointer)
 {
     GstObject *bin = gst_object_get_parent(GST_OBJECT(source));
