@@ -228,17 +228,6 @@ void ControllerTest::drainEvents()
     }
 }
 
-int ControllerTest::itemIndexOf(const QUrl &u) const
-{
-    const auto &items = vm->batchItems();
-    for (int i = 0; i < items.size(); ++i) {
-        if (items.at(i).info.url == u) {
-            return i;
-        }
-    }
-    return -1;
-}
-
 QString ControllerTest::itemState(qsizetype row) const
 {
     return BatchQueueModel::stateText(vm->batchItems().at(row).state);

@@ -147,7 +147,6 @@ protected:
     static void drainEvents();
     QString outputFolderPath() const { return m_dir.filePath(QStringLiteral("out")); }
     QUrl outputFolder() const { return QUrl::fromLocalFile(outputFolderPath()); }
-    int itemIndexOf(const QUrl &url) const;
     QString itemState(qsizetype row) const;
     // File names of the queue, in order.
     QStringList queuedNames() const;
