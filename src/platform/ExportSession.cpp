@@ -1,7 +1,6 @@
 #include "platform/ExportSession.h"
 
 #include "model/Numbers.h"
-#include "model/VideoInfo.h"
 #include "platform/Files.h"
 #include "platform/MediaFramework.h"
 
@@ -108,7 +107,7 @@ std::optional<QString> missingElement(const PresetRow &preset, bool withSound)
 
 // What the pipeline has to beat: the probed video rate, else the file's
 // average rate less the sound.
-double sourceVideoRate(const VideoInfo &source)
+double sourceVideoRate(const MediaFramework::Description &source)
 {
     if (source.videoBitrate > 0) {
         return source.videoBitrate;
@@ -119,6 +118,21 @@ double sourceVideoRate(const VideoInfo &source)
     const double sound = source.audioBitrate > 0 ? source.audioBitrate
                                                  : static_cast<double>(source.audioTrackCount) * audioBitrate;
     return std::max(0.0, static_cast<double>(source.fileSize) * 8.0 / source.duration - sound);
+}
+
+// A source that could be read when the export was planned and no longer can:
+// told in the same words as when an import meets such a file.
+QString sourceProblem(const MediaFramework::Failure &failure)
+{
+    switch (failure.kind) {
+    case MediaFramework::Failure::Kind::noVideoStream:
+        return QStringLiteral("文件中没有可用的视频轨道");
+    case MediaFramework::Failure::Kind::fileSystem:
+        return failure.fileError.description();
+    case MediaFramework::Failure::Kind::unreadable:
+        break;
+    }
+    return QStringLiteral("无法读取这个视频文件");
 }
 
 struct PictureSize {
@@ -161,7 +175,7 @@ struct ExportSession::Pipeline {
     ExportSession *owner = nullptr;
     std::atomic<double> *progress = nullptr;
     const PresetRow *preset = nullptr;
-    VideoInfo source;
+    MediaFramework::Description source;
     double sourceRate = 0;
     std::optional<Range> range;
     GstElement *pipeline = nullptr;
@@ -512,7 +526,7 @@ QCoro::Task<void> ExportSession::exportAsynchronously()
         co_return; // cancelled while the source was being read
     }
     if (!source) {
-        finish(Status::failed, source.error().description());
+        finish(Status::failed, sourceProblem(source.error()));
         co_return;
     }
     if (const auto problem = start(*source)) {
@@ -529,7 +543,7 @@ void ExportSession::cancelExport()
     finish(Status::cancelled);
 }
 
-std::optional<QString> ExportSession::start(const VideoInfo &source)
+std::optional<QString> ExportSession::start(const MediaFramework::Description &source)
 {
     const PresetRow &preset = presetRow(m_preset);
     if (const auto missing = missingElement(preset, source.audioTrackCount > 0)) {

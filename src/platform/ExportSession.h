@@ -13,7 +13,9 @@
 
 namespace slimreel {
 
-struct VideoInfo;
+namespace MediaFramework {
+struct Description;
+}
 
 // The system's own export service: decodes a file with GStreamer, scales it to
 // the preset, re-encodes picture and sound and writes an MP4 with its index at
@@ -60,7 +62,7 @@ private:
         double duration;
     };
 
-    std::optional<QString> start(const VideoInfo &source);
+    std::optional<QString> start(const MediaFramework::Description &source);
     void drainBus();
     void seekWhenHeld();
     void finish(Status status, QString message = {});

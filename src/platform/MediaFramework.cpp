@@ -2,8 +2,6 @@
 
 #include "model/Numbers.h"
 #include "platform/Files.h"
-#include "probe/CodecNames.h"
-#include "probe/VideoProbeError.h"
 
 #include <QFuture>
 #include <QPromise>
@@ -232,25 +230,28 @@ GstDiscoverer *threadDiscoverer()
     return holder.discoverer;
 }
 
-Error unreadable() { return makeError(VideoProbeError::unreadable); }
+using Outcome = std::expected<Description, Failure>;
+
+std::unexpected<Failure> failure(Failure::Kind kind) { return std::unexpected(Failure{kind, {}}); }
+std::unexpected<Failure> unreadable() { return failure(Failure::Kind::unreadable); }
 
 // Runs on a worker thread: the discoverer blocks until the file is understood.
-Result<VideoInfo> discover(const QUrl &url)
+Outcome discover(const QUrl &url)
 {
     ensureInitialised();
     const QByteArray uri = url.toString(QUrl::FullyEncoded).toUtf8();
     GstDiscoverer *discoverer = threadDiscoverer();
     if (!discoverer || !gst_uri_is_valid(uri.constData())) {
-        return std::unexpected(unreadable());
+        return unreadable();
     }
     GError *error = nullptr;
     const InfoPtr info(gst_discoverer_discover_uri(discoverer, uri.constData(), &error));
     g_clear_error(&error);
     if (!info || gst_discoverer_info_get_result(info.get()) != GST_DISCOVERER_OK) {
-        return std::unexpected(unreadable());
+        return unreadable();
     }
 
-    VideoInfo result;
+    Description result;
     result.url = url;
     const GstClockTime duration = gst_discoverer_info_get_duration(info.get());
     result.duration = GST_CLOCK_TIME_IS_VALID(duration) ? static_cast<double>(duration) / GST_SECOND : 0.0;
@@ -258,7 +259,7 @@ Result<VideoInfo> discover(const QUrl &url)
     const StreamListPtr videoStreams(gst_discoverer_info_get_video_streams(info.get()));
     GstDiscovererVideoInfo *video = firstVideoStream(videoStreams.get());
     if (!video) {
-        return std::unexpected(makeError(VideoProbeError::missingVideoTrack));
+        return failure(Failure::Kind::noVideoStream);
     }
     auto *videoStream = GST_DISCOVERER_STREAM_INFO(video);
     double width = gst_discoverer_video_info_get_width(video);
@@ -269,7 +270,7 @@ Result<VideoInfo> discover(const QUrl &url)
     const auto shownWidth = pictureDimension(width);
     const auto shownHeight = pictureDimension(height);
     if (!shownWidth || !shownHeight) {
-        return std::unexpected(unreadable());
+        return unreadable();
     }
     result.width = *shownWidth;
     result.height = *shownHeight;
@@ -278,24 +279,19 @@ Result<VideoInfo> discover(const QUrl &url)
     result.frameRate = rateDenominator == 0
                            ? 0.0
                            : static_cast<double>(gst_discoverer_video_info_get_framerate_num(video)) / rateDenominator;
-    result.codec = CodecNames::codecName(streamSubType(videoStream));
+    result.videoSubType = streamSubType(videoStream);
 
     const StreamListPtr audioStreams(gst_discoverer_info_get_audio_streams(info.get()));
-    bool copyable = true;
     for (GList *item = audioStreams.get(); item; item = item->next) {
         auto *audio = GST_DISCOVERER_STREAM_INFO(item->data);
         ++result.audioTrackCount;
         result.audioBitrate += streamBitrate(audio);
-        if (copyable) {
-            const auto code = streamSubType(audio);
-            copyable = code && CodecNames::fourCC(*code).toLower() == QLatin1String("mp4a");
-        }
+        result.audioSubTypes.push_back(streamSubType(audio));
     }
-    result.canCopyAudioToMP4 = result.audioTrackCount > 0 && copyable;
 
     const auto size = Files::fileSize(url.toLocalFile());
     if (!size) {
-        return std::unexpected(size.error());
+        return std::unexpected(Failure{Failure::Kind::fileSystem, size.error()});
     }
     result.fileSize = *size;
     // Matroska and WebM carry no per-stream rate. Left at 0, every such video
@@ -335,16 +331,16 @@ std::optional<std::uint32_t> mediaSubType(const GstCaps *caps)
     for (const auto &row : subtypeTable) {
         if (gst_structure_has_name(structure, row.mediaType) && fieldMatches(structure, row.first)
             && fieldMatches(structure, row.second)) {
-            return CodecNames::fourCharCode(row.code);
+            return fourCharCode(row.code);
         }
     }
     return std::nullopt;
 }
 
-QCoro::Task<Result<VideoInfo>> inspect(QUrl url)
+QCoro::Task<std::expected<Description, Failure>> inspect(QUrl url)
 {
-    auto promise = std::make_shared<QPromise<Result<VideoInfo>>>();
-    QFuture<Result<VideoInfo>> future = promise->future();
+    auto promise = std::make_shared<QPromise<Outcome>>();
+    QFuture<Outcome> future = promise->future();
     promise->start();
     discoveryPool().start([promise, url] {
         promise->addResult(discover(url));

@@ -132,6 +132,41 @@ Result<VideoInfo> videoInfoFrom(const FFprobeResponse &response, const QUrl &url
     return info;
 }
 
+// The framework's reasons, in the words the user reads.
+Error probeError(const MediaFramework::Failure &failure)
+{
+    switch (failure.kind) {
+    case MediaFramework::Failure::Kind::noVideoStream:
+        return makeError(VideoProbeError::missingVideoTrack);
+    case MediaFramework::Failure::Kind::fileSystem:
+        return failure.fileError;
+    case MediaFramework::Failure::Kind::unreadable:
+        break;
+    }
+    return makeError(VideoProbeError::unreadable);
+}
+
+VideoInfo videoInfoFrom(const MediaFramework::Description &found)
+{
+    // Only AAC goes into MP4 as it is; every track must be AAC for a copy.
+    const bool allAAC = std::ranges::all_of(found.audioSubTypes, [](const auto &code) {
+        return code && CodecNames::fourCC(*code).toLower() == QLatin1String("mp4a");
+    });
+    VideoInfo info;
+    info.url = found.url;
+    info.duration = found.duration;
+    info.width = found.width;
+    info.height = found.height;
+    info.fileSize = found.fileSize;
+    info.videoBitrate = found.videoBitrate;
+    info.frameRate = found.frameRate;
+    info.codec = CodecNames::codecName(found.videoSubType);
+    info.audioTrackCount = found.audioTrackCount;
+    info.audioBitrate = found.audioBitrate;
+    info.canCopyAudioToMP4 = found.audioTrackCount > 0 && allAAC;
+    return info;
+}
+
 } // namespace
 
 VideoProbeService::VideoProbeService()
@@ -176,7 +211,11 @@ QCoro::Task<Result<VideoInfo>> VideoProbeService::inspect(QUrl url, std::stop_to
 
 QCoro::Task<Result<VideoInfo>> VideoProbeService::inspectNatively(QUrl url) const
 {
-    co_return co_await MediaFramework::inspect(std::move(url));
+    const auto found = co_await MediaFramework::inspect(std::move(url));
+    if (!found) {
+        co_return std::unexpected(probeError(found.error()));
+    }
+    co_return videoInfoFrom(*found);
 }
 
 QCoro::Task<Result<VideoInfo>> VideoProbeService::inspectWithFFprobe(QUrl url, std::stop_token stop) const
