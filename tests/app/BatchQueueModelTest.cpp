@@ -1,4 +1,4 @@
-#include "app/AppFakes.h"
+#include "support/Fakes.h"
 
 #include "support/TestSupport.h"
 
@@ -16,16 +16,6 @@ protected:
         return model->data(model->index(row), r);
     }
 };
-
-TEST_F(BatchQueueModelTest, RolesByName)
-{
-    const auto names = vm->batchItemsModel()->roleNames();
-    const QList<QByteArray> expected{"itemId",   "fileName", "duration",   "fileSize",  "state",
-                                     "failureMessage", "progress", "outputPath", "isSelected"};
-    for (const QByteArray &name : expected) {
-        EXPECT_TRUE(names.values().contains(name)) << name.toStdString();
-    }
-}
 
 TEST_F(BatchQueueModelTest, RowsFollowTheQueue)
 {
@@ -79,32 +69,6 @@ TEST_F(BatchQueueModelTest, RowsFollowTheQueue)
     EXPECT_EQ(removed.count(), 1);
     EXPECT_EQ(model->rowCount(), 1);
     EXPECT_EQ(role(0, BatchQueueModel::FileNameRole).toString(), "b.mp4");
-}
-
-TEST_F(BatchQueueModelTest, PropertyTexts)
-{
-    EXPECT_EQ(vm->stateText(), "idle");
-    EXPECT_FALSE(vm->hasVideo());
-    EXPECT_TRUE(vm->videoMap().isEmpty());
-    EXPECT_EQ(vm->modeText(), "quality");
-    EXPECT_EQ(vm->planText(), "recommended");
-    EXPECT_EQ(vm->targetSizeMB(), 25);
-    EXPECT_EQ(vm->selectedItemIDText(), "");
-
-    importNow({video(QStringLiteral("a.mp4"), 65.4, 95'000'000)});
-    const QVariantMap map = vm->videoMap();
-    EXPECT_EQ(map.value(QStringLiteral("fileName")).toString(), "a.mp4");
-    EXPECT_EQ(map.value(QStringLiteral("duration")).toDouble(), 65.4);
-    EXPECT_EQ(map.value(QStringLiteral("fileSize")).toLongLong(), 95'000'000);
-    EXPECT_EQ(map.value(QStringLiteral("codec")).toString(), "H.264");
-    EXPECT_EQ(AppViewModel::formatDuration(65.4), "1:05");
-
-    SignalCount alert(vm.get(), &AppViewModel::alertMessageChanged);
-    vm->setAlertMessageText(QStringLiteral("hello"));
-    EXPECT_EQ(vm->alertMessage(), std::optional<QString>(QStringLiteral("hello")));
-    vm->setAlertMessageText(QString());
-    EXPECT_FALSE(vm->alertMessage());
-    EXPECT_EQ(alert.count(), 2);
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-#include "app/AppFakes.h"
+#include "support/Fakes.h"
 
 #include "support/TestSupport.h"
 
@@ -110,24 +110,6 @@ TEST_F(ImportTest, FailureLinesShowAtMostThree)
     }
 }
 
-TEST_F(ImportTest, MissingVideoTrackUsesItsOwnText)
-{
-    const QUrl song = url(QStringLiteral("song.m4a"));
-    probe->addFailure(song.toLocalFile(), VideoProbeError::missingVideoTrack);
-    importNow({song});
-    EXPECT_EQ(vm->alertMessageText(), QStringLiteral("song.m4a：文件中没有可用的视频轨道"));
-}
-
-TEST_F(ImportTest, EveryFileFailingLeavesNothingSelected)
-{
-    importNow({unreadable(QStringLiteral("x.avi")), unreadable(QStringLiteral("y.avi"))});
-    EXPECT_TRUE(vm->batchItems().isEmpty());
-    EXPECT_FALSE(vm->selectedItemID());
-    EXPECT_FALSE(vm->video());
-    EXPECT_EQ(vm->stateText(), "idle");
-    EXPECT_EQ(vm->targetSizeMB(), 25);
-}
-
 TEST_F(ImportTest, TargetSizeFollowsTheFirstImportedFile)
 {
     const struct {
@@ -146,18 +128,6 @@ TEST_F(ImportTest, TargetSizeFollowsTheFirstImportedFile)
         EXPECT_EQ(vm->targetSizeMB(), c.megabytes);
         EXPECT_EQ(vm->video()->url.fileName(), "v.mp4");
     }
-}
-
-TEST_F(ImportTest, AddingToASelectionKeepsItAndTheTargetSize)
-{
-    importNow({video(QStringLiteral("a.mp4"), 60, 80'000'000)});
-    const auto selected = vm->selectedItemID();
-    EXPECT_EQ(vm->targetSizeMB(), 40);
-    vm->setTargetSizeMB(12);
-    importNow({video(QStringLiteral("b.mp4"), 60, 10'000'000)});
-    EXPECT_EQ(vm->selectedItemID(), selected);
-    EXPECT_EQ(vm->targetSizeMB(), 12);
-    EXPECT_EQ(vm->batchItems().size(), 2);
 }
 
 TEST_F(ImportTest, ImportsOneFileAtATimeAndRefusesAnotherImportMeanwhile)
@@ -201,66 +171,6 @@ TEST_F(ImportTest, CancelledImportKeepsTheFileInFlightAndStopsBeforeTheNext)
     EXPECT_EQ(probe->inspected, (QList<QUrl>{a}));
     EXPECT_EQ(vm->stateText(), "idle");
     EXPECT_TRUE(vm->video()) << "the selection step still runs after cancellation";
-}
-
-TEST_F(ImportTest, OvertakenImportDoesNotEndANewerOne)
-{
-    probe->stepInspect = true;
-    const QUrl a = video(QStringLiteral("a.mp4"));
-    vm->importVideos({a});
-    ASSERT_TRUE(spinUntil([&] { return probe->inspectGates.size() == 1; }));
-    vm->cancel();
-    // The follow-up of cancel() ends first; then a new import starts.
-    ASSERT_TRUE(spinUntil([&] { return vm->stateText() == "idle"; }));
-    const QUrl b = video(QStringLiteral("b.mp4"));
-    vm->importVideos({b});
-    ASSERT_TRUE(spinUntil([&] { return probe->inspectGates.size() == 2; }));
-    EXPECT_EQ(vm->stateText(), "preparing");
-
-    // The old import finishes its probe: it adds its file but the newer import keeps `preparing`.
-    probe->inspectGates.at(0)->open();
-    ASSERT_TRUE(spinUntil([&] { return vm->batchItems().size() == 1; }));
-    drainEvents();
-    EXPECT_EQ(vm->stateText(), "preparing");
-
-    probe->inspectGates.at(1)->open();
-    ASSERT_TRUE(settle());
-    EXPECT_EQ(vm->stateText(), "idle");
-    EXPECT_EQ(queuedNames(), (QStringList{"a.mp4", "b.mp4"}));
-}
-
-TEST_F(ImportTest, AccessIsKeptForQueuedFilesOnly)
-{
-    const QUrl good = video(QStringLiteral("good.mp4"));
-    const QUrl bad = unreadable(QStringLiteral("bad.avi"));
-    importNow({good, bad});
-    EXPECT_EQ(access->started, (QList<QUrl>{good, bad}));
-    EXPECT_EQ(access->stopped, (QList<QUrl>{bad})) << "a failed file is released at once";
-
-    // Files whose access was refused are never stopped.
-    access->grant = false;
-    importNow({video(QStringLiteral("other.mp4"))});
-    EXPECT_EQ(access->stopped, (QList<QUrl>{bad}));
-    vm->clearVideos();
-    EXPECT_TRUE(access->balanced());
-}
-
-TEST_F(ImportTest, SelectItem)
-{
-    importNow({video(QStringLiteral("a.mp4")), video(QStringLiteral("b.mp4"))});
-    const QUuid second = vm->batchItems().at(1).id;
-    SignalCount selection(vm.get(), &AppViewModel::selectedItemIDChanged);
-
-    vm->selectItem(QUuid::createUuid()); // unknown: nothing
-    vm->selectItem(QStringLiteral("not a uuid"));
-    EXPECT_EQ(selection.count(), 0);
-
-    vm->selectItem(second.toString(QUuid::WithoutBraces));
-    EXPECT_EQ(selection.count(), 1);
-    EXPECT_EQ(vm->video()->url.fileName(), "b.mp4");
-    EXPECT_EQ(vm->selectedItemIDText(), second.toString(QUuid::WithoutBraces));
-    vm->selectItem(second);
-    EXPECT_EQ(selection.count(), 1) << "selecting the selected item is no change";
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-#include "app/AppFakes.h"
+#include "support/Fakes.h"
 
 #include "support/TestSupport.h"
 
@@ -127,102 +127,6 @@ TEST_F(PreviewTest, FailureIsShownAndLeavesNoFile)
     EXPECT_FALSE(QFile::exists(samplePath()));
 }
 
-TEST_F(PreviewTest, OvertakenSampleNeverAppears)
-{
-    // How the sample is overtaken, and whether its encode then succeeds or fails late.
-    enum class Overtake { selectOther, cancel, settingsChange, removeSelected };
-    const struct {
-        const char *name;
-        Overtake how;
-        bool lateSuccess;
-    } cases[] = {
-        {"select another video, late success", Overtake::selectOther, true},
-        {"select another video, late failure", Overtake::selectOther, false},
-        {"cancel, late success", Overtake::cancel, true},
-        {"cancel, late failure", Overtake::cancel, false},
-        {"settings change, late success", Overtake::settingsChange, true},
-        {"remove the selected video, late failure", Overtake::removeSelected, false},
-    };
-    coordinator->cancelEndsCalls = false;
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
-        vm->clearVideos();
-        coordinator->calls.clear();
-        const int cancelsBefore = coordinator->cancelCount;
-        importNow({video(QStringLiteral("a.mp4")), video(QStringLiteral("b.mp4"))});
-        vm->generatePreview();
-        ASSERT_EQ(coordinator->calls.size(), 1);
-        switch (c.how) {
-        case Overtake::selectOther:
-            vm->selectItem(vm->batchItems().at(1).id);
-            break;
-        case Overtake::cancel:
-            vm->cancel();
-            break;
-        case Overtake::settingsChange:
-            vm->setTargetSizeMB(3);
-            break;
-        case Overtake::removeSelected:
-            vm->removeVideo();
-            break;
-        }
-        EXPECT_FALSE(vm->isGeneratingPreview());
-        EXPECT_TRUE(coordinator->calls.at(0)->stop.stop_requested());
-        EXPECT_EQ(coordinator->cancelCount, cancelsBefore + 1) << "the running encode is stopped too";
-        if (c.lateSuccess) {
-            coordinator->succeed(0);
-        } else {
-            coordinator->fail(0, CompressionError::cancelled());
-        }
-        ASSERT_TRUE(settle());
-        EXPECT_FALSE(vm->previewURL());
-        EXPECT_FALSE(vm->previewSizeEstimate());
-        EXPECT_FALSE(vm->alertMessage());
-        EXPECT_FALSE(vm->isGeneratingPreview());
-        EXPECT_FALSE(QFile::exists(samplePath()));
-        EXPECT_TRUE(probe->statsRequests.isEmpty());
-    }
-}
-
-TEST_F(PreviewTest, SampleDiscardedWhileItsPacketsAreReadGetsNoEstimate)
-{
-    probe->stepStats = true;
-    importNow({video(QStringLiteral("a.mp4")), video(QStringLiteral("b.mp4"))});
-    vm->generatePreview();
-    coordinator->succeed(0);
-    ASSERT_TRUE(spinUntil([&] { return probe->statsGates.size() == 1; }));
-    EXPECT_TRUE(vm->previewURL());
-    EXPECT_TRUE(vm->isGeneratingPreview()) << "the estimate is still being made";
-
-    vm->selectItem(vm->batchItems().at(1).id);
-    EXPECT_FALSE(vm->previewURL());
-    EXPECT_FALSE(QFile::exists(samplePath()));
-    probe->statsGates.at(0)->open();
-    ASSERT_TRUE(settle());
-    EXPECT_FALSE(vm->previewURL());
-    EXPECT_FALSE(vm->previewSizeEstimate());
-    EXPECT_FALSE(vm->isGeneratingPreview());
-}
-
-TEST_F(PreviewTest, GeneratePreviewIsIgnoredWhenItCannotApply)
-{
-    vm->generatePreview(); // no video
-    EXPECT_TRUE(coordinator->calls.isEmpty());
-    EXPECT_FALSE(vm->isGeneratingPreview());
-
-    startSample();
-    vm->generatePreview(); // already making one
-    EXPECT_EQ(coordinator->calls.size(), 1);
-    finishSample();
-
-    probe->stepInspect = true;
-    vm->importVideos({video(QStringLiteral("other.mp4"))});
-    vm->generatePreview(); // an import runs
-    EXPECT_EQ(coordinator->calls.size(), 1);
-    probe->inspectGates.at(0)->open();
-    ASSERT_TRUE(settle());
-}
-
 TEST_F(PreviewTest, SettingsChangeDiscardsTheSample)
 {
     const struct {
@@ -254,22 +158,6 @@ TEST_F(PreviewTest, SettingsChangeDiscardsTheSample)
         EXPECT_EQ(vm->savingsText(), QStringLiteral("体积取决于画面内容"));
         EXPECT_GE(texts.count(), 1);
     }
-}
-
-TEST_F(PreviewTest, SettingsSignalOnlyForRealChanges)
-{
-    SignalCount changed(vm.get(), &AppViewModel::settingsChanged);
-    vm->setModeText(QStringLiteral("quality"));    // already
-    vm->setPlanText(QStringLiteral("recommended")); // already
-    vm->setTargetSizeMB(25);                        // already
-    vm->setModeText(QStringLiteral("Quality"));     // not a mode
-    vm->setPlanText(QStringLiteral("best"));        // not a plan
-    vm->setTargetSizeMB(std::numeric_limits<double>::quiet_NaN());
-    EXPECT_EQ(changed.count(), 0);
-    vm->setPlanText(QStringLiteral("fastest"));
-    vm->setSettings(vm->settings());
-    EXPECT_EQ(changed.count(), 1);
-    EXPECT_EQ(vm->planText(), "fastest");
 }
 
 TEST_F(PreviewTest, RunKeepsAFinishedSampleAndStopsOneBeingMade)
@@ -310,7 +198,6 @@ TEST_F(PreviewTest, RunKeepsAFinishedSampleAndStopsOneBeingMade)
 TEST_F(PreviewTest, EstimateTexts)
 {
     constexpr double inf = std::numeric_limits<double>::infinity();
-    constexpr double nan = std::numeric_limits<double>::quiet_NaN();
     using Bytes = std::optional<OutputSizeEstimate>;
     const Bytes sampled = OutputSizeEstimate{7'595'200, 10'100'000};
     const Bytes planned = OutputSizeEstimate{23'000'000, 23'000'000};
@@ -326,24 +213,18 @@ TEST_F(PreviewTest, EstimateTexts)
         Bytes bytes;
     } cases[] = {
         {"no video", false, "quality", 0, 0, false, "—", "—", {}},
-        {"no video, target size", false, "targetSize", 0, 0, false, "—", "—", {}},
         {"quality, no sample", true, "quality", 60, 50'000'000, false, "生成预览后估算", "体积取决于画面内容", {}},
         {"quality, sample", true, "quality", 5, 20'000'000, true, "约 7.6 MB–10.1 MB", "根据样片预计节省 49%–62%",
          sampled},
         {"quality, sample as large as the source", true, "quality", 5, 10'100'000, true, "约 7.6 MB–10.1 MB",
-         "样片未能缩小", sampled},
-        {"quality, sample larger than the source", true, "quality", 5, 9'000'000, true, "约 7.6 MB–10.1 MB",
          "样片未能缩小", sampled},
         {"quality, unknown source size", true, "quality", 5, 0, true, "约 7.6 MB–10.1 MB", "—", sampled},
         // 25 MB over 100 s: (1,712,000 + 128,000) bit/s × 100 s / 8 = 23,000,000 bytes.
         {"target size", true, "targetSize", 100, 50'000'000, false, "23 MB", "目标节省约 54%", planned},
         {"target size equal to the source", true, "targetSize", 100, 23'000'000, false, "23 MB", "目标可能大于原片",
          planned},
-        {"target size above the source", true, "targetSize", 100, 20'000'000, false, "23 MB", "目标可能大于原片",
-         planned},
         {"target size, unknown source size", true, "targetSize", 100, 0, false, "23 MB", "—", planned},
         {"target size, endless video", true, "targetSize", inf, 50'000'000, false, "—", "—", {}},
-        {"target size, NaN duration", true, "targetSize", nan, 50'000'000, false, "—", "—", {}},
     };
     probe->stats = PreviewPacketStats{0, 0, 9'920'000};
     for (const auto &c : cases) {
@@ -363,22 +244,6 @@ TEST_F(PreviewTest, EstimateTexts)
         EXPECT_EQ(vm->savingsText(), QString::fromUtf8(c.savings));
         EXPECT_EQ(vm->expectedOutputSize(), c.bytes);
     }
-}
-
-TEST_F(PreviewTest, TargetSizeTextsFollowTheTargetAtOnce)
-{
-    importNow({video(QStringLiteral("v.mp4"), 100, 50'000'000)});
-    vm->setModeText(QStringLiteral("targetSize"));
-    vm->setTargetSizeMB(25);
-    const QString before = vm->estimatedSizeText();
-    SignalCount texts(vm.get(), &AppViewModel::estimateTextsChanged);
-    vm->setTargetSizeMB(10);
-    EXPECT_EQ(texts.count(), 1);
-    EXPECT_NE(vm->estimatedSizeText(), before);
-    // 10 MB over 100 s: (608,000 + 128,000) bit/s × 100 s / 8 = 9,200,000 bytes.
-    EXPECT_EQ(vm->estimatedSizeText(), QStringLiteral("9.2 MB"));
-    EXPECT_EQ(vm->savingsText(), QStringLiteral("目标节省约 81%"));
-    EXPECT_TRUE(coordinator->calls.isEmpty()) << "no sample needed";
 }
 
 } // namespace

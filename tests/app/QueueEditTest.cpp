@@ -1,4 +1,4 @@
-#include "app/AppFakes.h"
+#include "support/Fakes.h"
 
 #include "support/TestSupport.h"
 
@@ -53,21 +53,6 @@ TEST_F(QueueEditTest, RemovingTheSelectedVideoSelectsANeighbour)
     }
 }
 
-TEST_F(QueueEditTest, OperationsThatDoNotApplyChangeNothing)
-{
-    vm->removeVideo(); // nothing selected
-    vm->removeItem(QUuid::createUuid());
-    vm->removeItem(QStringLiteral("garbage"));
-    vm->clearVideos();
-    EXPECT_TRUE(stateHistory.isEmpty());
-
-    importNow({video(QStringLiteral("a.mp4"))});
-    vm->setAlertMessage(QStringLiteral("kept"));
-    vm->removeItem(QUuid::createUuid());
-    EXPECT_EQ(queuedNames(), QStringList{"a.mp4"});
-    EXPECT_EQ(vm->alertMessageText(), "kept");
-}
-
 TEST_F(QueueEditTest, RemovingAnUnselectedItemLeavesTheRestAlone)
 {
     probe->stats = PreviewPacketStats{1000, 1, 10'000};
@@ -96,16 +81,6 @@ TEST_F(QueueEditTest, RemovingAnUnselectedItemLeavesTheRestAlone)
     EXPECT_FALSE(QFile::exists(preview->toLocalFile()));
     EXPECT_FALSE(vm->alertMessage());
     EXPECT_TRUE(access->balanced());
-}
-
-TEST_F(QueueEditTest, ARemovedFileCanBeImportedAgainAtOnce)
-{
-    const QUrl a = video(QStringLiteral("a.mp4"));
-    importNow({a});
-    vm->removeVideo();
-    importNow({a});
-    EXPECT_EQ(queuedNames(), QStringList{"a.mp4"});
-    EXPECT_FALSE(vm->alertMessage());
 }
 
 TEST_F(QueueEditTest, ClearVideos)
@@ -181,28 +156,6 @@ TEST_F(QueueEditTest, ReplaceSelectedVideo)
     vm->compressAll(outputFolder());
     vm->replaceSelectedVideo(video(QStringLiteral("other.mp4")));
     EXPECT_EQ(queuedNames(), QStringList{"b.mp4"});
-}
-
-TEST_F(QueueEditTest, RemovingTheSelectedVideoDuringARunCancelsIt)
-{
-    importNow({video(QStringLiteral("a.mp4")), video(QStringLiteral("b.mp4")), video(QStringLiteral("c.mp4"))});
-    select(QStringLiteral("b.mp4"));
-    coordinator->cancelEndsCalls = false;
-    vm->compressAll(outputFolder());
-    coordinator->succeed(0);
-    ASSERT_TRUE(spinUntil([&] { return coordinator->calls.size() == 2; }));
-    stateHistory.clear();
-
-    vm->removeVideo();
-    EXPECT_EQ(queuedNames(), (QStringList{"a.mp4", "c.mp4"}));
-    EXPECT_EQ(selectedName(), "c.mp4");
-    EXPECT_EQ(itemState(0), "completed");
-    EXPECT_EQ(itemState(1), "pending");
-    EXPECT_EQ(vm->stateText(), "preparing");
-    coordinator->fail(1, CompressionError::cancelled());
-    ASSERT_TRUE(settle());
-    EXPECT_EQ(stateHistory, (QStringList{"preparing", "idle"}));
-    EXPECT_EQ(coordinator->calls.size(), 2);
 }
 
 TEST_F(QueueEditTest, SourceAndOutputFilesStayOnDisk)

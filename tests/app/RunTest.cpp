@@ -1,4 +1,4 @@
-#include "app/AppFakes.h"
+#include "support/Fakes.h"
 
 #include "support/TestSupport.h"
 
@@ -123,46 +123,6 @@ TEST_F(RunTest, CompressesEveryVideoInTurnWithTheSettingsOfTheStart)
     EXPECT_TRUE(access->stopped.contains(outputFolder()));
 }
 
-TEST_F(RunTest, SummaryCountsTheFailuresOfThisRun)
-{
-    const struct {
-        int failures;
-        const char *alert; // empty: none
-    } cases[] = {
-        {0, ""},
-        {1, "批量压缩完成，其中 1 个视频失败。可在队列中查看原因。"},
-        {2, "批量压缩完成，其中 2 个视频失败。可在队列中查看原因。"},
-        {3, "批量压缩完成，其中 3 个视频失败。可在队列中查看原因。"},
-    };
-    queue(3);
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.failures);
-        coordinator->calls.clear();
-        vm->dismissAlert();
-        vm->compressAll(outputFolder());
-        for (int i = 0; i < 3; ++i) {
-            waitForCalls(i + 1);
-            if (i < c.failures) {
-                coordinator->fail(i, CompressionError::failed(QStringLiteral("x")));
-            } else {
-                coordinator->succeed(i);
-            }
-        }
-        ASSERT_TRUE(settle());
-        EXPECT_EQ(vm->stateText(), "completed");
-        EXPECT_EQ(vm->alertMessageText(), QString::fromUtf8(c.alert));
-        // A new run forgets the results of the last one.
-        for (const auto &item : vm->batchItems()) {
-            EXPECT_NE(item.state, BatchItemState::pending());
-        }
-    }
-    vm->compressAll(outputFolder());
-    for (const auto &item : vm->batchItems().mid(1)) {
-        EXPECT_EQ(item.state, BatchItemState::pending());
-        EXPECT_FALSE(item.outputURL);
-    }
-}
-
 TEST_F(RunTest, OverallProgressDuringTheSecondOfFour)
 {
     queue(4);
@@ -257,90 +217,6 @@ TEST_F(RunTest, CancelStopsTheRunAndKeepsFinishedResults)
     EXPECT_EQ(vm->batchItems().at(1).progress, 0);
 }
 
-TEST_F(RunTest, LateResultsAfterCancel)
-{
-    const struct {
-        const char *name;
-        bool lateSuccess;
-        const char *itemAfter;
-    } cases[] = {
-        // A failure after cancellation is neither counted nor shown.
-        {"late failure", false, "pending"},
-        // An encode that still finished has written its output: the item keeps it.
-        {"late success", true, "completed"},
-    };
-    coordinator->cancelEndsCalls = false;
-    queue(2);
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
-        coordinator->calls.clear();
-        vm->compressAll(outputFolder());
-        waitForCalls(1);
-        vm->cancel();
-        drainEvents();
-        EXPECT_EQ(vm->stateText(), "preparing") << "busy until the run has stopped";
-        if (c.lateSuccess) {
-            coordinator->succeed(0);
-        } else {
-            coordinator->fail(0, CompressionError::failed(QStringLiteral("Exiting normally, received signal 15.")));
-        }
-        ASSERT_TRUE(settle());
-        EXPECT_EQ(vm->stateText(), "idle");
-        EXPECT_EQ(itemState(0), c.itemAfter);
-        EXPECT_EQ(itemState(1), "pending");
-        EXPECT_FALSE(vm->alertMessage());
-        EXPECT_EQ(vm->progress(), 0);
-        EXPECT_EQ(coordinator->calls.size(), 1);
-    }
-}
-
-TEST_F(RunTest, NewRunRightAfterCancelKeepsCompressing)
-{
-    coordinator->cancelEndsCalls = false;
-    queue(2);
-    vm->compressAll(outputFolder());
-    waitForCalls(1);
-    const ProgressCallback oldProgress = coordinator->calls.at(0)->progress;
-    vm->cancel();
-    vm->compressAll(outputFolder());
-    EXPECT_EQ(vm->stateText(), "compressing");
-    drainEvents();
-    EXPECT_EQ(coordinator->calls.size(), 1) << "the new run waits for the old encode to stop";
-
-    coordinator->fail(0, CompressionError::cancelled(), 100);
-    waitForCalls(2);
-    EXPECT_EQ(vm->stateText(), "compressing") << "the old follow-up must not set idle";
-    EXPECT_EQ(itemState(0), "compressing");
-    EXPECT_EQ(coordinator->calls.at(1)->destination.fileName(), "v0-compressed.mp4")
-        << "the partial output of the stopped encode is gone";
-
-    // Reports of the old run are dropped.
-    oldProgress(0.8);
-    EXPECT_EQ(vm->progress(), 0);
-    EXPECT_EQ(vm->batchItems().at(0).progress, 0);
-
-    coordinator->succeed(1);
-    waitForCalls(3);
-    coordinator->succeed(2);
-    ASSERT_TRUE(settle());
-    EXPECT_EQ(vm->stateText(), "completed");
-    EXPECT_FALSE(vm->alertMessage());
-    EXPECT_EQ(coordinator->concurrentPeak(), 1);
-}
-
-TEST_F(RunTest, PartialOutputOfAFailedEncodeIsRemoved)
-{
-    queue(2);
-    vm->compressAll(outputFolder());
-    waitForCalls(1);
-    coordinator->fail(0, CompressionError::failed(QStringLiteral("disk full")), 4096);
-    waitForCalls(2);
-    EXPECT_FALSE(QFile::exists(out(QStringLiteral("v0-compressed.mp4"))));
-    coordinator->succeed(1);
-    ASSERT_TRUE(settle());
-    EXPECT_EQ(outputFiles(), (QStringList{"v1-compressed.mp4"}));
-}
-
 TEST_F(RunTest, RemovingItemsDuringARun)
 {
     enum class Remove { unselectedNotReached, unselectedRunning, selectedRunning, onlyItem };
@@ -406,14 +282,6 @@ TEST_F(RunTest, RemovingItemsDuringARun)
     EXPECT_TRUE(access->balanced());
 }
 
-TEST_F(RunTest, EmptyQueueStartsNothing)
-{
-    vm->compressAll(outputFolder());
-    EXPECT_EQ(vm->stateText(), "idle");
-    EXPECT_FALSE(vm->hasRunningTasks());
-    EXPECT_TRUE(stateHistory.isEmpty());
-}
-
 TEST_F(RunTest, NewSettingsAfterARunForgetItsResults)
 {
     queue(2);
@@ -433,16 +301,6 @@ TEST_F(RunTest, NewSettingsAfterARunForgetItsResults)
         EXPECT_FALSE(item.outputURL);
     }
     EXPECT_TRUE(QFile::exists(out(QStringLiteral("v0-compressed.mp4")))) << "written outputs stay on disk";
-}
-
-TEST_F(RunTest, CancelWithNothingRunningReturnsToIdle)
-{
-    queue(1);
-    stateHistory.clear();
-    vm->cancel();
-    ASSERT_TRUE(settle());
-    EXPECT_EQ(stateHistory, (QStringList{"preparing", "idle"}));
-    EXPECT_EQ(coordinator->cancelCount, 1);
 }
 
 } // namespace

@@ -1,638 +1,315 @@
-#include "compress/CompressionError.h"
 #include "compress/FFmpegCompressor.h"
+#include "probe/VideoProbeService.h"
+#include "support/Fakes.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <signal.h>
-
-#include <cerrno>
+#include <algorithm>
+#include <cmath>
 
 using namespace slimreel;
-
-// Readable failure messages for the values compared below.
-static void PrintTo(const QString &text, std::ostream *out)
-{
-    *out << '"' << text.toStdString() << '"';
-}
-
-namespace slimreel {
-static void PrintTo(const Error &error, std::ostream *out)
-{
-    *out << "Error(" << static_cast<int>(error.domain) << ", " << error.code << ", \"" << error.text.toStdString()
-         << "\")";
-}
-} // namespace slimreel
-using testing::DoubleNear;
-using testing::ElementsAre;
+using Plan = CompressionPlan;
 
 namespace {
 
-const QString missingX264 = QStringLiteral("当前 FFmpeg 未包含 libx264，无法使用高质量或指定大小模式。");
-
-CompressionSettings quality(CompressionPlan plan)
-{
-    return {CompressionMode::quality, plan, 25};
-}
+const CompressionSettings fastest{CompressionMode::quality, Plan::fastest, 25};
+const CompressionSettings recommended{CompressionMode::quality, Plan::recommended, 25};
+const CompressionSettings highQuality{CompressionMode::quality, Plan::highQuality, 25};
 
 CompressionSettings targetSize(double megabytes)
 {
-    return {CompressionMode::targetSize, CompressionPlan::recommended, megabytes};
+    return {CompressionMode::targetSize, Plan::recommended, megabytes};
 }
 
-QString readText(const QString &path)
+const QUrl output = QUrl::fromLocalFile(QStringLiteral("/Out/out.mp4"));
+const QString absent = QStringLiteral("(absent)");
+
+VideoInfo video(std::int64_t width, std::int64_t height, bool copyableAudio, double frameRate = 30, double duration = 60)
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    return {QUrl::fromLocalFile(QStringLiteral("/Videos/in put.mov")), duration, width, height, 0, 6'000'000, frameRate,
+            {}, 1, 128'000, copyableAudio};
 }
 
-void writeText(const QString &path, const QByteArray &text)
+QStringList single(const VideoInfo &info, const CompressionSettings &settings,
+                   const EncoderProfile &profile = EncoderProfile::macOS(), std::optional<TimeRange> range = {})
 {
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(text);
+    return FFmpegCompressor::makeArguments(info, settings, output, range, profile);
 }
 
-// The facts of a real test video, read with ffprobe as the probe service would.
-VideoInfo probed(const QString &path)
+QStringList pass(const VideoInfo &info, bool first)
 {
-    VideoInfo info;
-    info.url = QUrl::fromLocalFile(path);
-    info.duration = test::ffprobeValue(path, QStringLiteral("format=duration")).toDouble();
-    info.width = test::ffprobeValue(path, QStringLiteral("stream=width")).toLongLong();
-    info.height = test::ffprobeValue(path, QStringLiteral("stream=height")).toLongLong();
-    info.fileSize = QFileInfo(path).size();
-    info.videoBitrate = test::ffprobeValue(path, QStringLiteral("stream=bit_rate")).toDouble();
-    const QStringList rate = test::ffprobeValue(path, QStringLiteral("stream=r_frame_rate")).split(QLatin1Char('/'));
-    info.frameRate = rate.value(0).toDouble() / rate.value(1, QStringLiteral("1")).toDouble();
-    const QString audio = test::ffprobeValue(path, QStringLiteral("stream=codec_name"), QStringLiteral("a:0"));
-    info.audioTrackCount = audio.isEmpty() ? 0 : 1;
-    info.audioBitrate = test::ffprobeValue(path, QStringLiteral("stream=bit_rate"), QStringLiteral("a:0")).toDouble();
-    info.canCopyAudioToMP4 = audio == QLatin1String("aac");
-    return info;
+    return FFmpegCompressor::makeTwoPassArguments(info, targetSize(25), output, std::nullopt,
+                                                  QUrl::fromLocalFile(QStringLiteral("/tmp/pass/x264")), first);
 }
 
-// Digest of the first audio stream's packets: equal digests mean the audio was copied.
-QString audioDigest(const QString &path)
+QString after(const QStringList &arguments, const char *flag)
 {
-    QProcess p;
-    p.start(QStringLiteral("ffmpeg"), {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), path,
-                                       QStringLiteral("-map"), QStringLiteral("0:a:0"), QStringLiteral("-c"),
-                                       QStringLiteral("copy"), QStringLiteral("-f"), QStringLiteral("md5"),
-                                       QStringLiteral("-")});
-    p.waitForFinished(60000);
-    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+    const qsizetype at = arguments.indexOf(QLatin1String(flag));
+    return at >= 0 && at + 1 < arguments.size() ? arguments.at(at + 1) : absent;
 }
 
-bool processAlive(qint64 pid)
+Result<void> failed(const char *message)
 {
-    return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH);
+    return std::unexpected(CompressionError::failed(QString::fromUtf8(message)).toError());
 }
 
-struct Outcome {
-    Result<void> result;
-    std::vector<double> progress;
-};
+// A fake ffmpeg starts with this: it logs its arguments, and the statistics
+// prefix it was given when that prefix's folder exists.
+const QString logCall = QStringLiteral("dir=$(dirname \"$0\")\necho \"$*\" >> \"$dir/calls\"\nfor a; do case $a in "
+                                       "*/x264) [ -d \"${a%/x264}\" ] && echo \"$a\" >> \"$dir/logs\";; esac; done\n");
 
-// Every test gets its own temporary folder as the system's, so that pass
-// folders of other programs running alongside cannot confuse the checks.
+// Every test has a temporary folder of its own as the system's, so that pass
+// folders of programs running alongside cannot confuse the checks.
 class FFmpegCompressorTest : public testing::Test {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(m_tmp.isValid());
-        m_previousTmp = qgetenv("TMPDIR");
-        qputenv("TMPDIR", m_tmp.path().toUtf8());
-        ASSERT_EQ(QDir(QDir::tempPath()).canonicalPath(), QDir(m_tmp.path()).canonicalPath());
-    }
-    void TearDown() override
-    {
-        if (m_previousTmp.isEmpty()) {
-            qunsetenv("TMPDIR");
-        } else {
-            qputenv("TMPDIR", m_previousTmp);
-        }
-    }
+    void fake(const QString &body) { test::writeScript(m_dir, QStringLiteral("ffmpeg"), logCall + body + '\n'); }
+    QString file(const char *name) const { return m_dir.filePath(QString::fromLatin1(name)); }
+    QString text(const char *name) const { QFile f(file(name)); return f.open(QIODevice::ReadOnly) ? f.readAll() : QString(); }
+    QStringList lines(const char *name) const { return text(name).split('\n', Qt::SkipEmptyParts); }
+    static QStringList passFolders() { return test::tempEntries(QStringLiteral("Slimreel-pass-")); }
+    static VideoInfo fiveSeconds() { return test::makeInfo(QUrl::fromLocalFile(QStringLiteral("/no/in.mov")), 5); }
 
-    QString fake(const QString &body) { return test::writeScript(m_dir, QStringLiteral("ffmpeg"), body); }
-    FFmpegCompressor fakeCompressor() { return FFmpegCompressor(ToolLocator({m_dir.filePath(QStringLiteral("ffmpeg"))}), m_catalog); }
-    FFmpegCompressor realCompressor() { return FFmpegCompressor(ToolLocator::forTool(QStringLiteral("ffmpeg")), m_software); }
-    QString output(const QString &name = QStringLiteral("out.mp4")) const { return m_dir.filePath(name); }
-    qint64 scriptPid() const { return readText(m_dir.filePath(QStringLiteral("pid"))).trimmed().toLongLong(); }
-
-    VideoInfo fiveSecondVideo() const
+    QCoro::Task<Result<void>> start(FFmpegCompressor &compressor, const CompressionSettings &settings, const VideoInfo &info,
+                                    std::optional<TimeRange> range = {}, std::stop_token stop = {})
     {
-        VideoInfo info;
-        info.url = QUrl::fromLocalFile(m_dir.filePath(QStringLiteral("source.mov")));
-        info.duration = 5;
-        info.width = 1280;
-        info.height = 720;
-        info.frameRate = 30;
-        info.videoBitrate = 4'000'000;
-        return info;
+        progress.clear();
+        return compressor.compress(info, settings, QUrl::fromLocalFile(file("out.mp4")), range,
+                                   [this](double value) { progress.push_back(std::round(value * 1e6) / 1e6); }, std::move(stop));
     }
 
-    Outcome compress(FFmpegCompressor &compressor, const CompressionSettings &settings, const VideoInfo &info,
-                     std::optional<TimeRange> range = std::nullopt, const QString &destination = {})
-    {
-        Outcome outcome;
-        outcome.result = test::wait(compressor.compress(
-            info, settings, QUrl::fromLocalFile(destination.isEmpty() ? output() : destination), range,
-            [&outcome](double value) { outcome.progress.push_back(value); }, {}));
-        return outcome;
-    }
-
-    QTemporaryDir m_tmp;
+    test::PrivateTempFolder m_tmp;
     QTemporaryDir m_dir;
-    QByteArray m_previousTmp;
-    EncoderCatalog m_catalog{EncoderProfile::macOS()};
-    EncoderCatalog m_software{EncoderProfile::software()};
+    EncoderCatalog m_macOS{EncoderProfile::macOS()};
+    FFmpegCompressor m_fake{ToolLocator({file("ffmpeg")}), m_macOS};
+    std::vector<double> progress;
 };
-
-// A fake that prints one progress line, then waits (as sleep, same pid) until killed.
-const QString slowFake = QStringLiteral("echo $$ > \"$(dirname \"$0\")/pid\"\n"
-                                        "echo 'first error line' >&2\n"
-                                        "echo 'second error line' >&2\n"
-                                        "echo out_time_ms=1000000\n"
-                                        "exec sleep 30\n");
 
 } // namespace
 
-// ---- real encodes of the small test videos ----
-
-TEST_F(FFmpegCompressorTest, QualityPlansOnAnAacSource)
+TEST(FFmpegArguments, GoldenListsAndTheirChoicesBySourceAndPlan)
 {
-    const QString source = test::media(QStringLiteral("h264_aac.mp4"));
-    const VideoInfo info = probed(source);
-    const struct {
-        CompressionPlan plan;
-        const char *codec;
-        bool audioCopied;
-    } cases[] = {
-        {CompressionPlan::fastest, "h264", true},
-        {CompressionPlan::recommended, "hevc", true},
-        {CompressionPlan::highQuality, "h264", false},
-    };
-    FFmpegCompressor compressor = realCompressor();
-    for (const auto &c : cases) {
-        const QString out = output(rawValue(c.plan) + QStringLiteral(".mp4"));
-        const Outcome outcome = compress(compressor, quality(c.plan), info, std::nullopt, out);
-        ASSERT_TRUE(outcome.result.has_value()) << outcome.result.error().description().toStdString();
-        EXPECT_EQ(test::ffprobeValue(out, QStringLiteral("stream=codec_name")).toStdString(), c.codec);
-        EXPECT_EQ(test::ffprobeValue(out, QStringLiteral("stream=height")), QStringLiteral("360"));
-        EXPECT_EQ(test::ffprobeValue(out, QStringLiteral("stream=codec_name"), QStringLiteral("a:0")), QStringLiteral("aac"));
-        EXPECT_EQ(audioDigest(out) == audioDigest(source), c.audioCopied) << rawValue(c.plan).toStdString();
-        EXPECT_NEAR(test::ffprobeValue(out, QStringLiteral("format=duration")).toDouble(), info.duration, 0.2);
-        EXPECT_LT(QFileInfo(out).size(), info.fileSize) << rawValue(c.plan).toStdString();
-        ASSERT_FALSE(outcome.progress.empty());
-        EXPECT_EQ(outcome.progress.back(), 1.0);
-    }
-    EXPECT_EQ(test::ffprobeValue(output(QStringLiteral("recommended.mp4")), QStringLiteral("stream=codec_tag_string")),
-              QStringLiteral("hvc1"));
-}
+    EXPECT_EQ(single(video(3840, 2160, true, 29.97), recommended, EncoderProfile::macOS(), TimeRange{30.0, 35.0}),
+              (QStringList{"-hide_banner", "-loglevel", "error", "-nostdin", "-y", "-ss", "30.0", "-i", "/Videos/in put.mov",
+                           "-t", "5.0", "-map", "0:v:0", "-map", "0:a?", "-c:v", "hevc_videotoolbox", "-g", "300",
+                           "-tag:v", "hvc1", "-prio_speed", "true", "-b:v", "3120000", "-maxrate", "3900000", "-bufsize",
+                           "6240000", "-fps_mode", "passthrough", "-vf", "scale=-2:'min(ih,1080)'", "-c:a", "copy",
+                           "-movflags", "+faststart", "-progress", "pipe:1", "-nostats", "/Out/out.mp4"}));
 
-TEST_F(FFmpegCompressorTest, HeightCapsOnATallSource)
-{
-    const VideoInfo info = probed(test::media(QStringLiteral("tall.mp4")));
-    ASSERT_EQ(info.height, 1200);
+    // 25 MB over 100 s with one audio track: 1,712,000 bit/s; the audio is always encoded.
+    const VideoInfo hd = video(1920, 1080, true, 25, 100);
+    EXPECT_EQ(pass(hd, true), (QStringList{"-hide_banner", "-loglevel", "error", "-nostdin", "-y", "-i", "/Videos/in put.mov",
+                                           "-map", "0:v:0", "-c:v", "libx264", "-preset", "medium", "-b:v", "1712000", "-g",
+                                           "250", "-pix_fmt", "yuv420p", "-fps_mode", "passthrough", "-pass", "1", "-passlogfile",
+                                           "/tmp/pass/x264", "-an", "-f", "null", "-progress", "pipe:1", "-nostats", "/dev/null"}));
+    EXPECT_EQ(pass(hd, false), (QStringList{"-hide_banner", "-loglevel", "error", "-nostdin", "-y", "-i", "/Videos/in put.mov",
+                                            "-map", "0:v:0", "-map", "0:a?", "-c:v", "libx264", "-preset", "medium", "-b:v",
+                                            "1712000", "-g", "250", "-pix_fmt", "yuv420p", "-fps_mode", "passthrough", "-pass",
+                                            "2", "-passlogfile", "/tmp/pass/x264", "-c:a", "aac", "-b:a", "128k", "-movflags",
+                                            "+faststart", "-progress", "pipe:1", "-nostats", "/Out/out.mp4"}));
+
+    // Times in plain digits (ffmpeg reads no exponents) that read back as the same number.
+    EXPECT_EQ(FFmpegCompressor::timeText(2.0 / 3.0), QStringLiteral("0.6666666666666666"));
+    EXPECT_EQ(FFmpegCompressor::timeText(0.00001), QStringLiteral("0.00001"));
+    EXPECT_EQ(FFmpegCompressor::timeText(7.25), QStringLiteral("7.25"));
+
+    // The height cap, even sides, the audio rule and the profiles, by source and plan.
+    const QString even = QStringLiteral("scale=trunc(iw/2)*2:trunc(ih/2)*2");
+    const QString cap720 = QStringLiteral("scale=-2:'min(ih,720)'");
     const struct {
+        std::int64_t width, height;
+        bool copyable;
         CompressionSettings settings;
-        const char *height;
+        QString filter;
+        const char *audio;
     } cases[] = {
-        {quality(CompressionPlan::fastest), "720"},
-        {quality(CompressionPlan::recommended), "1080"},
-        {quality(CompressionPlan::highQuality), "1200"},
+        {1920, 1080, true, fastest, cap720, "copy"},   {1280, 720, true, fastest, absent, "copy"},
+        {321, 240, true, fastest, even, "copy"},
+        // MP3 and the like cannot go into MP4 as they are.
+        {1280, 720, false, recommended, absent, "aac"}, {3840, 2160, true, highQuality, absent, "aac"},
+        {321, 241, true, highQuality, even, "aac"},     {320, 241, true, targetSize(25), even, "aac"},
+        {3840, 2160, true, targetSize(25), absent, "aac"},
     };
-    FFmpegCompressor compressor = realCompressor();
+    // Profiles differ in the encoder's name and speed options only.
+    const auto without = [](QStringList arguments, const CompressionSettings &settings, const EncoderProfile &profile) {
+        if (settings.encoderStrategy() != EncoderStrategy::qualityX264) {
+            arguments.removeOne(profile.encoder(settings.encoderStrategy()).name);
+            for (const QString &option : profile.encoder(settings.encoderStrategy()).speedOptions) {
+                arguments.removeOne(option);
+            }
+        }
+        return arguments;
+    };
     for (const auto &c : cases) {
-        const QString out = output(rawValue(c.settings.plan) + QStringLiteral(".mp4"));
-        const Outcome outcome = compress(compressor, c.settings, info, std::nullopt, out);
-        ASSERT_TRUE(outcome.result.has_value()) << outcome.result.error().description().toStdString();
-        EXPECT_EQ(test::ffprobeValue(out, QStringLiteral("stream=height")).toStdString(), c.height);
-        EXPECT_LT(QFileInfo(out).size(), info.fileSize) << rawValue(c.settings.plan).toStdString();
+        const VideoInfo info = video(c.width, c.height, c.copyable);
+        const QStringList arguments = single(info, c.settings, EncoderProfile::software());
+        const int row = static_cast<int>(&c - cases);
+        EXPECT_EQ(after(arguments, "-vf"), c.filter) << row;
+        EXPECT_EQ(after(arguments, "-c:a"), QLatin1String(c.audio)) << row;
+        for (const EncoderProfile &profile : {EncoderProfile::macOS(), EncoderProfile::nvenc(), EncoderProfile::qsv()}) {
+            EXPECT_EQ(without(single(info, c.settings, profile), c.settings, profile),
+                      without(arguments, c.settings, EncoderProfile::software())) << row << " " << profile.family.toStdString();
+        }
+        if (c.settings.mode == CompressionMode::targetSize) {
+            EXPECT_EQ(after(pass(info, true), "-vf"), c.filter) << row;
+            EXPECT_EQ(after(pass(info, false), "-vf"), c.filter) << row;
+        }
     }
+    // VAAPI opens its device before the input and uploads the frames after scaling.
+    const QStringList vaapi = single(video(1920, 1080, true), fastest, EncoderProfile::vaapi(), TimeRange{2, 7});
+    EXPECT_EQ(vaapi.mid(5, 3), (QStringList{"-vaapi_device", "/dev/dri/renderD128", "-ss"}));
+    EXPECT_EQ(after(vaapi, "-vf"), QStringLiteral("scale=-2:'min(ih,720)',format=nv12,hwupload"));
+    EXPECT_EQ(single(video(1920, 1080, true), highQuality, EncoderProfile::vaapi()), single(video(1920, 1080, true), highQuality));
 }
 
-TEST_F(FFmpegCompressorTest, OddSizedSourceComesOutWithEvenSides)
+TEST_F(FFmpegCompressorTest, RealEncodesOfTheTestVideos)
 {
-    const VideoInfo info = probed(test::media(QStringLiteral("odd_size.mp4")));
-    ASSERT_EQ(info.width, 321);
-    ASSERT_EQ(info.height, 241);
-    FFmpegCompressor compressor = realCompressor();
-    for (const auto &settings : {quality(CompressionPlan::fastest), quality(CompressionPlan::recommended),
-                                 quality(CompressionPlan::highQuality), targetSize(0.2)}) {
-        const Outcome outcome = compress(compressor, settings, info);
-        ASSERT_TRUE(outcome.result.has_value()) << outcome.result.error().description().toStdString();
-        EXPECT_EQ(test::ffprobeValue(output(), QStringLiteral("stream=width")), QStringLiteral("320"));
-        EXPECT_EQ(test::ffprobeValue(output(), QStringLiteral("stream=height")), QStringLiteral("240"));
-    }
-}
-
-TEST_F(FFmpegCompressorTest, AudioThatMP4CannotCarryIsReencoded)
-{
-    const VideoInfo info = probed(test::media(QStringLiteral("h264_mp3.mp4")));
-    ASSERT_FALSE(info.canCopyAudioToMP4);
-    FFmpegCompressor compressor = realCompressor();
-    for (const auto plan : {CompressionPlan::fastest, CompressionPlan::recommended}) {
-        const Outcome outcome = compress(compressor, quality(plan), info);
-        ASSERT_TRUE(outcome.result.has_value()) << outcome.result.error().description().toStdString();
-        EXPECT_EQ(test::ffprobeValue(output(), QStringLiteral("stream=codec_name"), QStringLiteral("a:0")),
-                  QStringLiteral("aac"));
-        EXPECT_LT(QFileInfo(output()).size(), info.fileSize);
-    }
-}
-
-TEST_F(FFmpegCompressorTest, SourceWithoutAudio)
-{
-    const VideoInfo info = probed(test::media(QStringLiteral("no_audio.mp4")));
-    ASSERT_EQ(info.audioTrackCount, 0);
-    FFmpegCompressor compressor = realCompressor();
-    for (const auto &settings : {quality(CompressionPlan::fastest), targetSize(0.4)}) {
-        const Outcome outcome = compress(compressor, settings, info);
-        ASSERT_TRUE(outcome.result.has_value()) << outcome.result.error().description().toStdString();
-        EXPECT_EQ(test::ffprobeValue(output(), QStringLiteral("stream=codec_name")), QStringLiteral("h264"));
-        EXPECT_EQ(test::ffprobeValue(output(), QStringLiteral("stream=codec_type"), QStringLiteral("a")), QString());
-        EXPECT_LT(QFileInfo(output()).size(), info.fileSize);
-    }
-}
-
-TEST_F(FFmpegCompressorTest, TargetSizeInTwoPasses)
-{
-    const QString source = test::media(QStringLiteral("h264_aac.mp4"));
-    const VideoInfo info = probed(source);
-    const double megabytes = 0.5;
-    FFmpegCompressor compressor = realCompressor();
-    const Outcome outcome = compress(compressor, targetSize(megabytes), info);
-    ASSERT_TRUE(outcome.result.has_value()) << outcome.result.error().description().toStdString();
-    EXPECT_EQ(test::ffprobeValue(output(), QStringLiteral("stream=codec_name")), QStringLiteral("h264"));
-    EXPECT_EQ(test::ffprobeValue(output(), QStringLiteral("stream=codec_name"), QStringLiteral("a:0")), QStringLiteral("aac"));
-    EXPECT_NE(audioDigest(output()), audioDigest(source));
-    EXPECT_NEAR(test::ffprobeValue(output(), QStringLiteral("format=duration")).toDouble(), info.duration, 0.2);
-    EXPECT_LT(QFileInfo(output()).size(), info.fileSize);
-    // Two passes at a bit rate aimed at the target land near it.
-    EXPECT_LT(QFileInfo(output()).size(), megabytes * 1'000'000 * 1.3);
-    EXPECT_TRUE(test::tempEntries(QStringLiteral("Slimreel-pass-")).isEmpty());
-    EXPECT_EQ(outcome.progress.back(), 1.0);
-}
-
-TEST_F(FFmpegCompressorTest, PreviewRangeEncodesOnlyThatPart)
-{
-    const VideoInfo info = probed(test::media(QStringLiteral("h264_aac.mp4")));
-    FFmpegCompressor compressor = realCompressor();
-    for (const auto &settings : {quality(CompressionPlan::fastest), targetSize(0.3)}) {
-        const Outcome outcome = compress(compressor, settings, info, TimeRange{1.0, 3.0});
-        ASSERT_TRUE(outcome.result.has_value()) << outcome.result.error().description().toStdString();
-        EXPECT_NEAR(test::ffprobeValue(output(), QStringLiteral("format=duration")).toDouble(), 2.0, 0.15);
-    }
-}
-
-TEST_F(FFmpegCompressorTest, CancellingTheTaskStopsARealEncode)
-{
-    const VideoInfo info = probed(test::media(QStringLiteral("long.mp4")));
-    FFmpegCompressor compressor = realCompressor();
-    std::stop_source stop;
-    std::vector<double> progress;
-    const auto result = test::wait(compressor.compress(
-        info, targetSize(1), QUrl::fromLocalFile(output()), std::nullopt,
-        [&](double value) {
-            progress.push_back(value);
-            stop.request_stop();
-        },
-        stop.get_token()));
-    ASSERT_FALSE(result.has_value());
-    EXPECT_TRUE(isCancellation(result.error())) << result.error().description().toStdString();
-    EXPECT_LE(progress.back(), 0.495);
-    EXPECT_FALSE(QFile::exists(output())); // pass 2, which writes it, never ran
-    EXPECT_TRUE(test::tempEntries(QStringLiteral("Slimreel-pass-")).isEmpty());
-}
-
-// ---- fake tools: failures, progress, cancellation ----
-
-TEST_F(FFmpegCompressorTest, MissingX264InAnyCapitalisationGivesTheFixedMessage)
-{
-    fake(QStringLiteral("cat \"$(dirname \"$0\")/stderr.txt\" >&2\nexit 1\n"));
-    FFmpegCompressor compressor = fakeCompressor();
-    for (const char *text : {"[vost#0:0] Unknown encoder 'libx264'\n", "unknown encoder 'libx264'",
-                             "x\ny\nUNKNOWN ENCODER 'LIBX264'\nz\nw\n"}) {
-        writeText(m_dir.filePath(QStringLiteral("stderr.txt")), text);
-        const Outcome outcome = compress(compressor, targetSize(5), fiveSecondVideo());
-        ASSERT_FALSE(outcome.result.has_value());
-        EXPECT_EQ(outcome.result.error(), CompressionError::failed(missingX264).toError()) << text;
-    }
-}
-
-TEST_F(FFmpegCompressorTest, FailureShowsTheLastFourNonEmptyLines)
-{
-    fake(QStringLiteral("cat \"$(dirname \"$0\")/stderr.txt\" >&2\nexit 3\n"));
-    FFmpegCompressor compressor = fakeCompressor();
+    enum class Audio { copied, encoded, none };
     const struct {
-        QByteArray text;
-        QString message;
+        const char *file;
+        CompressionSettings settings;
+        std::optional<TimeRange> range;
+        const char *codec, *size;
+        Audio audio;
     } cases[] = {
-        {"one\n\ntwo\nthree\n\n\nfour\nfive\n\nsix\n", QStringLiteral("three\nfour\nfive\nsix")},
-        {"only\n", QStringLiteral("only")},
-        // Without a word from the tool, its exit status is the reason.
-        {"", QStringLiteral("FFmpeg 异常退出（退出码 3）")},
-        {"\n\n\n", QStringLiteral("FFmpeg 异常退出（退出码 3）")},
-        {"a\nb", QStringLiteral("a\nb")},
-        // Split at line feeds only; a carriage return stays part of its line.
-        {"a\r\nb\r\n", QStringLiteral("a\r\nb\r")},
-        {"unknown encoder 'libx265'\n", QStringLiteral("unknown encoder 'libx265'")},
-        {"bad \xff byte\n", QStringLiteral("bad \uFFFD byte")},
+        {"h264_aac.mp4", fastest, {}, "h264", "640x360", Audio::copied},
+        {"h264_aac.mp4", recommended, {}, "hevc", "640x360", Audio::copied},
+        {"h264_aac.mp4", targetSize(0.5), {}, "h264", "640x360", Audio::encoded},
+        {"h264_mp3.mp4", fastest, {}, "h264", "640x360", Audio::encoded},
+        {"no_audio.mp4", targetSize(0.4), TimeRange{0.5, 2.5}, "h264", "640x360", Audio::none},
+        {"odd_size.mp4", highQuality, {}, "h264", "320x240", Audio::none},
+        {"tall.mp4", fastest, {}, "h264", "216x720", Audio::copied},
     };
+    EncoderCatalog software(EncoderProfile::software());
+    FFmpegCompressor compressor(ToolLocator::forTool(QStringLiteral("ffmpeg")), software);
+    const QString out = file("out.mp4");
     for (const auto &c : cases) {
-        writeText(m_dir.filePath(QStringLiteral("stderr.txt")), c.text);
-        const Outcome outcome = compress(compressor, quality(CompressionPlan::fastest), fiveSecondVideo());
-        ASSERT_FALSE(outcome.result.has_value());
-        EXPECT_EQ(outcome.result.error(), CompressionError::failed(c.message).toError()) << c.text.toStdString();
-        EXPECT_THAT(outcome.progress, testing::Not(testing::Contains(1.0)));
+        SCOPED_TRACE(QStringLiteral("%1 %2").arg(c.file, rawValue(c.settings.plan)).toStdString());
+        const QString source = test::media(QString::fromLatin1(c.file));
+        const auto info = test::wait(VideoProbeService().inspect(QUrl::fromLocalFile(source)));
+        ASSERT_TRUE(info);
+        const auto result = test::wait(start(compressor, c.settings, *info, c.range));
+        ASSERT_TRUE(result.has_value()) << result.error().description().toStdString();
+        const auto value = [&](const char *entry, const char *stream = "v:0") { return test::ffprobeValue(out, entry, stream); };
+        EXPECT_EQ(value("stream=codec_name").toStdString(), c.codec);
+        EXPECT_EQ(value("stream=codec_tag_string"), QLatin1String(c.codec) == "hevc" ? "hvc1" : "avc1");
+        EXPECT_EQ(value("stream=width") + 'x' + value("stream=height"), QLatin1String(c.size));
+        EXPECT_EQ(value("stream=codec_name", "a:0"), c.audio == Audio::none ? "" : "aac");
+        const auto digest = [](const QString &path) {
+            return test::runTool(QStringLiteral("ffmpeg"), {"-v", "error", "-i", path, "-map", "0:a:0", "-c", "copy", "-f", "md5", "-"}).out;
+        };
+        EXPECT_TRUE(c.audio == Audio::none || (digest(out) == digest(source)) == (c.audio == Audio::copied)); // same packets: copied
+        EXPECT_NEAR(value("format=duration").toDouble(), c.range ? c.range->length() : info->duration, 0.2);
+        // Smaller than the source; two passes land near the target (for a sample, near its share of it).
+        const double share = c.range ? c.range->length() / info->duration : 1.0;
+        EXPECT_LT(QFileInfo(out).size(), c.settings.mode == CompressionMode::targetSize
+                                             ? c.settings.targetSizeMB * 1e6 * share * 1.3 : info->fileSize);
+        EXPECT_TRUE(!progress.empty() && progress.back() == 1.0);
+        EXPECT_TRUE(passFolders().isEmpty());
     }
 }
 
-TEST_F(FFmpegCompressorTest, ProgressFollowsOutTime)
+TEST_F(FFmpegCompressorTest, ProgressAndFailuresOfFakeRuns)
 {
-    fake(QStringLiteral("printf 'out_time_ms=N/A\\nprogress=continue\\nout_time_ms=2500000\\nout_time=00:00:02.5\\n"
-                        "out_time_ms=-500000\\nout_time_ms=9000000\\nout_time_ms=\\nout_time_ms=12abc\\n"
-                        "progress=end\\n'\n"));
-    FFmpegCompressor compressor = fakeCompressor();
-    const Outcome outcome = compress(compressor, quality(CompressionPlan::recommended), fiveSecondVideo(), TimeRange{10.0, 15.0});
-    ASSERT_TRUE(outcome.result.has_value()) << outcome.result.error().description().toStdString();
-    EXPECT_THAT(outcome.progress, ElementsAre(DoubleNear(0.5, 1e-12), DoubleNear(-0.1, 1e-12), 0.99, 1.0));
+    const struct {
+        const char *script; // none: no ffmpeg at all
+        CompressionSettings settings;
+        std::optional<TimeRange> range;
+        std::vector<double> progress;
+        Result<void> result;
+        int runs; // of the tool
+        double duration = 5;
+    } cases[] = {
+        // The fraction of the range done; N/A and other lines are no progress, and 0.99 is the most before the end.
+        {"printf 'out_time_ms=N/A\\nprogress=continue\\nout_time_ms=2500000\\nout_time=00:00:02.5\\n"
+         "out_time_ms=-500000\\nout_time_ms=9000000\\nout_time_ms=\\nout_time_ms=12abc\\nprogress=end\\n'",
+         recommended, TimeRange{10, 15}, {0.5, -0.1, 0.99, 1.0}, {}, 1},
+        // A zero duration divides by a tenth of a second.
+        {"echo out_time_ms=50000", fastest, {}, {0.5, 1.0}, {}, 1, 0},
+        // Each pass is half of the way.
+        {"printf 'out_time_ms=2500000\\nout_time_ms=9000000\\n'", targetSize(5), {}, {0.25, 0.495, 0.75, 0.995, 1.0}, {}, 2},
+        // A failure shows the tool's last four lines; an earlier output (the last argument) was removed first.
+        {"echo out_time_ms=9000000\nfor last; do :; done\n[ -e \"$last\" ] && echo 'destination still there' >&2\n"
+         "printf 'one\\n\\ntwo\\nthree\\n\\n\\nfour\\nfive\\n\\nsix\\n' >&2\nexit 3",
+         fastest, {}, {0.99}, failed("three\nfour\nfive\nsix"), 1},
+        {"for last; do :; done\n[ -e \"$last\" ] && echo 'destination still there' >&2\necho only >&2\nexit 1", highQuality,
+         {}, {}, failed("only"), 1},
+        // Without a word from the tool, how it ended is the reason.
+        {"printf '\\n\\n' >&2\nexit 3", fastest, {}, {}, failed("FFmpeg 异常退出（退出码 3）"), 1},
+        {"kill -9 $$", fastest, {}, {}, failed("FFmpeg 意外终止"), 1},
+        {"printf 'x\\nUNKNOWN ENCODER '\"'\"'LIBX264'\"'\"'\\nz\\nw\\nv\\n' >&2\nexit 1", fastest, {}, {},
+         failed("当前 FFmpeg 未包含 libx264，无法使用高质量或指定大小模式。"), 1},
+        // A failed first pass: no second one.
+        {"echo 'pass failed' >&2\nexit 1", targetSize(5), {}, {}, failed("pass failed"), 1},
+        {nullptr, fastest, {}, {}, std::unexpected(CompressionError::ffmpegUnavailable().toError()), 0},
+        {nullptr, targetSize(5), {}, {}, std::unexpected(CompressionError::ffmpegUnavailable().toError()), 0},
+    };
+    test::wait(m_fake.cancel()); // while idle: nothing is left pending for the next run
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.script ? c.script : "no ffmpeg");
+        c.script ? fake(QString::fromUtf8(c.script)) : void(QFile::remove(file("ffmpeg")));
+        QFile::remove(file("calls")), QFile::remove(file("logs"));
+        QFile out(file("out.mp4"));
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly) && out.write("previous output") > 0 && out.flush());
+        VideoInfo info = fiveSeconds();
+        info.duration = c.duration;
+        EXPECT_EQ(test::wait(start(m_fake, c.settings, info, c.range)), c.result);
+        EXPECT_EQ(progress, c.progress);
+        EXPECT_EQ(lines("calls").size(), c.runs);
+        EXPECT_EQ(out.exists(), !c.script); // a destination is only cleared for a run
+        EXPECT_TRUE(passFolders().isEmpty());
+        if (c.runs > 0 && c.settings.mode == CompressionMode::targetSize) {
+            // Every pass got the same prefix, in a fresh folder in the temporary folder.
+            const QStringList logs = lines("logs");
+            EXPECT_TRUE(logs.size() == c.runs && logs.first() == logs.last()) << logs.join(' ').toStdString();
+            EXPECT_TRUE(logs.value(0).startsWith(QDir(QDir::tempPath()).filePath(QStringLiteral("Slimreel-pass-"))));
+        }
+    }
 }
 
-TEST_F(FFmpegCompressorTest, ZeroDurationDividesByATenthOfASecond)
+TEST_F(FFmpegCompressorTest, CancelAndStopEndTheRunAndItsChild)
 {
-    fake(QStringLiteral("printf 'out_time_ms=50000\\nout_time_ms=99000\\n'\n"));
-    VideoInfo info = fiveSecondVideo();
-    info.duration = 0;
-    FFmpegCompressor compressor = fakeCompressor();
-    const Outcome outcome = compress(compressor, quality(CompressionPlan::fastest), info);
-    ASSERT_TRUE(outcome.result.has_value());
-    EXPECT_THAT(outcome.progress, ElementsAre(DoubleNear(0.5, 1e-9), DoubleNear(0.99, 1e-9), 1.0));
-}
-
-TEST_F(FFmpegCompressorTest, NoCompletionReportedForAFailedRun)
-{
-    fake(QStringLiteral("echo out_time_ms=9000000\necho broken >&2\nexit 1\n"));
-    FFmpegCompressor compressor = fakeCompressor();
-    const Outcome outcome = compress(compressor, quality(CompressionPlan::fastest), fiveSecondVideo());
-    EXPECT_EQ(outcome.result.error(), CompressionError::failed(QStringLiteral("broken")).toError());
-    EXPECT_THAT(outcome.progress, ElementsAre(0.99));
-}
-
-TEST_F(FFmpegCompressorTest, TwoPassProgressHalvesAndUsesOneFreshPassFolder)
-{
-    fake(QStringLiteral("dir=$(dirname \"$0\")\n"
-                        "prev=''\nfor a in \"$@\"; do\n"
-                        "  if [ \"$prev\" = -pass ]; then echo \"pass $a\" >> \"$dir/log\"; fi\n"
-                        "  if [ \"$prev\" = -passlogfile ]; then echo \"log $a\" >> \"$dir/log\";\n"
-                        "    [ -d \"$(dirname \"$a\")\" ] && echo 'folder exists' >> \"$dir/log\"; fi\n"
-                        "  prev=$a\ndone\n"
-                        "printf 'out_time_ms=2500000\\nout_time_ms=9000000\\n'\n"));
-    FFmpegCompressor compressor = fakeCompressor();
-    const Outcome outcome = compress(compressor, targetSize(5), fiveSecondVideo(), TimeRange{0.0, 5.0});
-    ASSERT_TRUE(outcome.result.has_value()) << outcome.result.error().description().toStdString();
-    EXPECT_THAT(outcome.progress, ElementsAre(DoubleNear(0.25, 1e-12), DoubleNear(0.495, 1e-12),
-                                              DoubleNear(0.75, 1e-12), DoubleNear(0.995, 1e-12), 1.0));
-
-    const QStringList log = readText(m_dir.filePath(QStringLiteral("log"))).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    ASSERT_EQ(log.size(), 6) << log.join(QLatin1Char('|')).toStdString();
-    EXPECT_EQ(log.at(0), QStringLiteral("pass 1"));
-    EXPECT_EQ(log.at(2), QStringLiteral("folder exists"));
-    EXPECT_EQ(log.at(3), QStringLiteral("pass 2"));
-    EXPECT_EQ(log.at(4), log.at(1)); // both passes share the statistics prefix
-    const QString prefix = log.at(1).mid(4);
-    EXPECT_EQ(QFileInfo(prefix).fileName(), QStringLiteral("x264"));
-    const QFileInfo folder(QFileInfo(prefix).path());
-    EXPECT_EQ(QDir(folder.path()).canonicalPath(), QDir(QDir::tempPath()).canonicalPath());
-    EXPECT_TRUE(QRegularExpression(QStringLiteral("^Slimreel-pass-[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"))
-                    .match(folder.fileName())
-                    .hasMatch())
-        << folder.fileName().toStdString();
-    EXPECT_TRUE(test::tempEntries(QStringLiteral("Slimreel-pass-")).isEmpty());
-}
-
-TEST_F(FFmpegCompressorTest, PassFolderRemovedAfterFailure)
-{
-    fake(QStringLiteral("echo \"$*\" >> \"$(dirname \"$0\")/calls\"\necho 'pass failed' >&2\nexit 1\n"));
-    FFmpegCompressor compressor = fakeCompressor();
-    const Outcome outcome = compress(compressor, targetSize(5), fiveSecondVideo());
-    EXPECT_EQ(outcome.result.error(), CompressionError::failed(QStringLiteral("pass failed")).toError());
-    // Pass 2 never starts after pass 1 failed.
-    EXPECT_EQ(readText(m_dir.filePath(QStringLiteral("calls"))).count(QLatin1Char('\n')), 1);
-    EXPECT_TRUE(test::tempEntries(QStringLiteral("Slimreel-pass-")).isEmpty());
-}
-
-TEST_F(FFmpegCompressorTest, ExitZeroAfterTheTaskWasCancelledIsSuccess)
-{
+    // One progress line, then it waits (as sleep, same pid) until ended.
+    const QString slow = QStringLiteral("echo $$ > \"$dir/pid\"\necho 'first error line' >&2\necho 'second error line' >&2\n"
+                                        "echo out_time_ms=1000000\nexec sleep 30");
     // Ends cleanly when asked to stop, as a tool finishing its file would.
-    fake(QStringLiteral("trap 'kill $sleeper; exit 0' TERM\n"
-                        "echo out_time_ms=1000000\n"
-                        "sleep 30 & sleeper=$!\nwait $sleeper\n"));
-    FFmpegCompressor compressor = fakeCompressor();
-    std::stop_source stop;
-    std::vector<double> progress;
-    const auto result = test::wait(compressor.compress(
-        fiveSecondVideo(), quality(CompressionPlan::fastest), QUrl::fromLocalFile(output()), std::nullopt,
-        [&](double value) {
-            progress.push_back(value);
-            stop.request_stop();
-        },
-        stop.get_token()));
-    EXPECT_TRUE(result.has_value()) << result.error().description().toStdString();
-    EXPECT_THAT(progress, ElementsAre(DoubleNear(0.2, 1e-12), 1.0));
-}
-
-TEST_F(FFmpegCompressorTest, CancelEndsTheChildAndReportsItsErrorOutput)
-{
-    fake(slowFake);
-    FFmpegCompressor compressor = fakeCompressor();
-    std::vector<double> progress;
-    auto running = compressor.compress(fiveSecondVideo(), quality(CompressionPlan::fastest),
-                                       QUrl::fromLocalFile(output()), std::nullopt,
-                                       [&](double value) { progress.push_back(value); }, {});
-    ASSERT_TRUE(test::spinUntil([&] { return !progress.empty(); }));
-    const qint64 pid = scriptPid();
-    ASSERT_TRUE(processAlive(pid));
-    test::wait(compressor.cancel());
-    const auto result = test::wait(std::move(running));
-    // The calling task was not cancelled, so this is a failure with the tool's own words.
-    EXPECT_EQ(result.error(), CompressionError::failed(QStringLiteral("first error line\nsecond error line")).toError());
-    EXPECT_FALSE(processAlive(pid));
-}
-
-TEST_F(FFmpegCompressorTest, CancellingTheTaskEndsTheRunPromptly)
-{
+    const QString finishing = QStringLiteral("trap 'kill $sleeper; exit 0' TERM\necho out_time_ms=1000000\n"
+                                             "sleep 30 & sleeper=$!\nwait $sleeper");
+    const Result<void> cancelled = std::unexpected(Error::taskCancelled()); // stands for either kind
     const struct {
         const char *name;
-        bool alsoCancel;
-    } cases[] = {{"stop and cancel", true}, {"stop alone", false}};
+        QString script;
+        CompressionSettings settings;
+        bool stopTask, cancel;
+        Result<void> result;
+    } cases[] = {
+        {"cancel alone: a failure in the tool's words", slow, fastest, false, true, failed("first error line\nsecond error line")},
+        {"task stopped", slow, recommended, true, false, cancelled},
+        {"task stopped in the first pass", slow, targetSize(5), true, true, cancelled},
+        {"a clean exit after the stop is success", finishing, fastest, true, false, {}},
+        {"but no second pass follows it", finishing, targetSize(5), true, false, cancelled},
+    };
     for (const auto &c : cases) {
-        fake(slowFake);
-        FFmpegCompressor compressor = fakeCompressor();
+        SCOPED_TRACE(c.name);
+        fake(c.script);
+        QFile::remove(file("calls")), QFile::remove(file("pid"));
         std::stop_source stop;
-        std::vector<double> progress;
-        auto running = compressor.compress(fiveSecondVideo(), quality(CompressionPlan::recommended),
-                                           QUrl::fromLocalFile(output()), std::nullopt,
-                                           [&](double value) { progress.push_back(value); }, stop.get_token());
+        auto running = start(m_fake, c.settings, fiveSeconds(), std::nullopt, stop.get_token());
         ASSERT_TRUE(test::spinUntil([&] { return !progress.empty(); }));
-        const qint64 pid = scriptPid();
-        stop.request_stop();
-        if (c.alsoCancel) {
-            test::wait(compressor.cancel());
-        }
+        const QString pid = text("pid").trimmed();
+        EXPECT_EQ(passFolders().size(), c.settings.mode == CompressionMode::targetSize ? 1 : 0);
+        c.stopTask && stop.request_stop();
+        c.cancel ? test::wait(m_fake.cancel()) : void();
         const auto result = test::wait(std::move(running));
-        ASSERT_FALSE(result.has_value()) << c.name;
-        EXPECT_TRUE(isCancellation(result.error())) << c.name << ": " << result.error().description().toStdString();
-        EXPECT_FALSE(processAlive(pid)) << c.name;
-        EXPECT_THAT(progress, testing::Not(testing::Contains(1.0)));
+        EXPECT_TRUE(c.result == cancelled ? !result && isCancellation(result.error()) : result == c.result);
+        EXPECT_EQ(lines("calls").size(), 1);
+        EXPECT_TRUE(pid.isEmpty() || !QFile::exists(QStringLiteral("/proc/") + pid)) << "the child still runs";
+        EXPECT_TRUE(passFolders().isEmpty());
+        EXPECT_EQ(std::ranges::count(progress, 1.0), c.result ? 1 : 0);
     }
-}
-
-TEST_F(FFmpegCompressorTest, CancelDuringTheFirstPassSkipsTheSecond)
-{
-    fake(QStringLiteral("echo \"$*\" >> \"$(dirname \"$0\")/calls\"\n") + slowFake);
-    for (const bool cancelTask : {false, true}) {
-        QFile::remove(m_dir.filePath(QStringLiteral("calls")));
-        FFmpegCompressor compressor = fakeCompressor();
-        std::stop_source stop;
-        std::vector<double> progress;
-        auto running = compressor.compress(fiveSecondVideo(), targetSize(5), QUrl::fromLocalFile(output()),
-                                           std::nullopt, [&](double value) { progress.push_back(value); },
-                                           stop.get_token());
-        ASSERT_TRUE(test::spinUntil([&] { return !progress.empty(); }));
-        EXPECT_EQ(test::tempEntries(QStringLiteral("Slimreel-pass-")).size(), 1);
-        if (cancelTask) {
-            stop.request_stop();
-        }
-        test::wait(compressor.cancel());
-        const auto result = test::wait(std::move(running));
-        ASSERT_FALSE(result.has_value());
-        if (cancelTask) {
-            EXPECT_TRUE(isCancellation(result.error()));
-        } else {
-            EXPECT_TRUE(isError(result.error(), CompressionError::Case::failed));
-        }
-        EXPECT_EQ(readText(m_dir.filePath(QStringLiteral("calls"))).count(QLatin1Char('\n')), 1);
-        EXPECT_TRUE(test::tempEntries(QStringLiteral("Slimreel-pass-")).isEmpty());
-    }
-}
-
-TEST_F(FFmpegCompressorTest, TaskCancelledBetweenPassesStopsBeforeTheSecond)
-{
-    // Pass 1 finishes cleanly when told to stop; the check between passes must catch it.
-    fake(QStringLiteral("echo \"$*\" >> \"$(dirname \"$0\")/calls\"\n"
-                        "trap 'kill $sleeper; exit 0' TERM\n"
-                        "echo out_time_ms=1000000\n"
-                        "sleep 30 & sleeper=$!\nwait $sleeper\n"));
-    FFmpegCompressor compressor = fakeCompressor();
-    std::stop_source stop;
-    const auto result = test::wait(compressor.compress(
-        fiveSecondVideo(), targetSize(5), QUrl::fromLocalFile(output()), std::nullopt,
-        [&](double) { stop.request_stop(); }, stop.get_token()));
-    ASSERT_FALSE(result.has_value());
-    EXPECT_TRUE(result.error().isTaskCancellation());
-    EXPECT_EQ(readText(m_dir.filePath(QStringLiteral("calls"))).count(QLatin1Char('\n')), 1);
-    EXPECT_TRUE(test::tempEntries(QStringLiteral("Slimreel-pass-")).isEmpty());
-}
-
-TEST_F(FFmpegCompressorTest, CancelWhileIdleDoesNothing)
-{
-    fake(QStringLiteral("exit 0\n"));
-    FFmpegCompressor compressor = fakeCompressor();
-    test::wait(compressor.cancel());
-    test::wait(compressor.cancel());
-    EXPECT_TRUE(compress(compressor, quality(CompressionPlan::fastest), fiveSecondVideo()).result.has_value());
-}
-
-TEST_F(FFmpegCompressorTest, WithoutFFmpegTheDestinationIsLeftAlone)
-{
-    writeText(output(), "previous output");
-    FFmpegCompressor compressor(ToolLocator({m_dir.filePath(QStringLiteral("missing/ffmpeg"))}), m_catalog);
-    EXPECT_FALSE(compressor.executableURL().has_value());
-    for (const auto &settings : {quality(CompressionPlan::fastest), targetSize(5)}) {
-        const Outcome outcome = compress(compressor, settings, fiveSecondVideo());
-        EXPECT_EQ(outcome.result.error(), CompressionError::ffmpegUnavailable().toError());
-        EXPECT_EQ(readText(output()), QStringLiteral("previous output"));
-        EXPECT_TRUE(outcome.progress.empty());
-    }
-    EXPECT_TRUE(test::tempEntries(QStringLiteral("Slimreel-pass-")).isEmpty());
-}
-
-TEST_F(FFmpegCompressorTest, ExecutableIsLookedUpOnEveryCall)
-{
-    FFmpegCompressor compressor = fakeCompressor();
-    EXPECT_FALSE(compressor.executableURL().has_value());
-    fake(QStringLiteral("exit 0\n"));
-    EXPECT_EQ(compressor.executableURL(), m_dir.filePath(QStringLiteral("ffmpeg")));
-    EXPECT_TRUE(compress(compressor, quality(CompressionPlan::fastest), fiveSecondVideo()).result.has_value());
-}
-
-TEST_F(FFmpegCompressorTest, ExistingDestinationIsRemovedBeforeTheRun)
-{
-    // The fake reports whether the output path (its last argument) still exists.
-    fake(QStringLiteral("for last; do :; done\n[ -e \"$last\" ] && echo 'destination still there' >&2\n"
-                        "echo 'encode failed' >&2\nexit 1\n"));
-    FFmpegCompressor compressor = fakeCompressor();
-    for (const auto &settings : {quality(CompressionPlan::fastest), quality(CompressionPlan::highQuality)}) {
-        writeText(output(), "previous output");
-        const Outcome outcome = compress(compressor, settings, fiveSecondVideo());
-        EXPECT_EQ(outcome.result.error(), CompressionError::failed(QStringLiteral("encode failed")).toError());
-        EXPECT_FALSE(QFile::exists(output()));
-    }
-}
-
-TEST_F(FFmpegCompressorTest, AToolKilledWithoutAWordStillGivesAReason)
-{
-    fake(QStringLiteral("kill -9 $$\n"));
-    FFmpegCompressor compressor = fakeCompressor();
-    const Outcome outcome = compress(compressor, quality(CompressionPlan::fastest), fiveSecondVideo());
-    EXPECT_EQ(outcome.result.error(), CompressionError::failed(QStringLiteral("FFmpeg 意外终止")).toError());
-}
-
-TEST_F(FFmpegCompressorTest, PartOutputIsLeftForTheCaller)
-{
-    fake(QStringLiteral("for last; do :; done\necho partial > \"$last\"\necho 'disk full' >&2\nexit 1\n"));
-    FFmpegCompressor compressor = fakeCompressor();
-    const Outcome outcome = compress(compressor, quality(CompressionPlan::fastest), fiveSecondVideo());
-    EXPECT_EQ(outcome.result.error(), CompressionError::failed(QStringLiteral("disk full")).toError());
-    EXPECT_EQ(readText(output()), QStringLiteral("partial\n"));
-}
-
-TEST_F(FFmpegCompressorTest, LaunchFailurePassesThrough)
-{
-    // Executable, but its interpreter does not exist: the start itself fails.
-    const QString path = m_dir.filePath(QStringLiteral("ffmpeg"));
-    writeText(path, "#!/nonexistent/interpreter\n");
-    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    FFmpegCompressor compressor = fakeCompressor();
-    for (const auto &settings : {quality(CompressionPlan::fastest), targetSize(5)}) {
-        const Outcome outcome = compress(compressor, settings, fiveSecondVideo());
-        ASSERT_FALSE(outcome.result.has_value());
-        EXPECT_EQ(outcome.result.error().domain, Error::Domain::platform);
-        EXPECT_FALSE(outcome.result.error().description().isEmpty());
-    }
-    EXPECT_TRUE(test::tempEntries(QStringLiteral("Slimreel-pass-")).isEmpty());
-    test::wait(compressor.cancel());
-}
-
-TEST_F(FFmpegCompressorTest, PassFolderThatCannotBeCreatedIsReported)
-{
-    fake(QStringLiteral("exit 0\n"));
-    const QString blocked = m_dir.filePath(QStringLiteral("not-a-folder"));
-    writeText(blocked, "a file where the temporary folder should be");
-    qputenv("TMPDIR", blocked.toUtf8());
-    FFmpegCompressor compressor = fakeCompressor();
-    const Outcome outcome = compress(compressor, targetSize(5), fiveSecondVideo());
-    ASSERT_FALSE(outcome.result.has_value());
-    EXPECT_EQ(outcome.result.error().domain, Error::Domain::platform);
-    EXPECT_FALSE(outcome.result.error().description().isEmpty());
 }

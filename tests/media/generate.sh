@@ -51,6 +51,11 @@ make very_short.mp4 -f lavfi -i "$(src 320x240 0.2)" -f lavfi -i "$(tone 0.2)" $
 make odd_size.mp4 -f lavfi -i "$(src 320x240 2),scale=321:241" -c:v libx264 -preset ultrafast -b:v 2M -pix_fmt yuv444p
 make tall.mp4 -f lavfi -i "$(src 360x1200 2)" -f lavfi -i "$(tone 2)" $(x264) -c:a aac -shortest
 make long.mp4 -f lavfi -i "$(src 320x180 20)" -f lavfi -i "$(tone 20)" $(x264) -c:a aac -shortest
+# Headers of an H.264 video over packets of noise: it probes, but no frame decodes.
+make undecodable.mp4 -i no_audio.mp4 -c copy -bsf:v noise=amount=1
+# Noise at a starved bit rate: no plan can make it smaller.
+make starved.mp4 -f lavfi -i "testsrc2=size=320x240:rate=25:duration=2,noise=alls=40:allf=t" \
+  -c:v libx264 -preset ultrafast -b:v 40k -pix_fmt yuv420p
 # Not a video at all, for the failure paths.
 [ -s not_video.mp4 ] || printf 'this is plain text, not a video\n' > not_video.mp4
 make audio_only.m4a -f lavfi -i "$(tone 2)" -c:a aac

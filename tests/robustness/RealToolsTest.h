@@ -1,97 +1,309 @@
 #pragma once
 
-#include "app/AppFakes.h"
 #include "app/AppViewModel.h"
+#include "compress/CompressionCoordinator.h"
 #include "compress/EncoderCatalog.h"
-#include "robustness/Hygiene.h"
+#include "compress/FFmpegCompressor.h"
+#include "compress/NativeCompressor.h"
+#include "support/Fakes.h" // the error types too
 #include "support/TestSupport.h"
 
-#include <QList>
-#include <QString>
-#include <QStringList>
-#include <QTemporaryDir>
-#include <QUrl>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 
-#include <gtest/gtest.h>
+#include <linux/capability.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
-#include <chrono>
-#include <memory>
+#include <csignal>
 
 namespace slimreel::test {
 
-// A controller over the real probe service and coordinator: GStreamer,
-// ffprobe and ffmpeg, or fakes of the two tools where the test puts them.
-// Every test runs in a temporary folder of its own; afterwards the fixture
-// checks that no source changed, no preview sample or pass folder is left,
-// no child process is running and every output folder holds only whole videos.
-class RealToolsTest : public ::testing::Test {
-public:
-    RealToolsTest();
-    void TearDown() override;
+inline bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+inline QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+inline QStringList entries(const QString &folder) // sorted, hidden ones too
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
+}
+// Preview samples and two-pass folders in the temporary folder `folder`.
+inline QStringList scratchLeftovers(const QString &folder)
+{
+    return QDir(folder).entryList({"Slimreel-preview-*", "Slimreel-pass-*"}, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+}
 
-    // Where the controller looks for the tools; the system's when not given.
-    void makeController(QStringList ffmpeg = {}, QStringList ffprobe = {});
+// As root the tests give up overriding permission bits (in the bounding set too, so the tools they start do not get it
+// back), so that read-only folders and unreadable files behave as for a user. Capabilities belong to threads: this runs
+// as the program loads, before any thread.
+inline const bool permissionsEnforced = [] {
+    if (::geteuid() != 0) {
+        return true;
+    }
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3]{};
+    if (::prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE, 0, 0, 0) != 0
+        || ::prctl(PR_CAPBSET_DROP, CAP_DAC_READ_SEARCH, 0, 0, 0) != 0 || ::syscall(SYS_capget, &header, data) != 0) {
+        return false;
+    }
+    const auto kept = ~((1U << CAP_DAC_OVERRIDE) | (1U << CAP_DAC_READ_SEARCH)); // both in the first word
+    data[0].effective &= kept;
+    data[0].permitted &= kept;
+    data[0].inheritable &= kept;
+    return ::syscall(SYS_capset, &header, data) == 0;
+}();
 
-    // A copy of a test video as `name` in `folder` (the sources folder when
-    // empty), or a file of the given bytes; both are guarded.
-    QUrl source(const QString &name, const QString &media = QStringLiteral("h264_aac.mp4"),
-                const QString &folder = {});
-    QUrl sourceWithBytes(const QString &name, const QByteArray &bytes);
-    QString path(const QString &relative) const { return m_dir.filePath(relative); }
-    QString sourcesFolder() const { return path(QStringLiteral("sources")); }
+// Other processes that `wanted(state letter, parent, command line)` picks, as "pid [state] command".
+inline QStringList processes(const std::function<bool(char, qint64, const QString &)> &wanted)
+{
+    QStringList found;
+    for (const QString &pid : QDir("/proc").entryList({"[0-9]*"}, QDir::Dirs)) {
+        const QByteArray stat = readFile("/proc/" + pid + "/stat");
+        // The command name in parentheses may hold spaces or ')'.
+        const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+        const QString command = QString::fromLocal8Bit(readFile("/proc/" + pid + "/cmdline")).replace(QChar(0), u' ');
+        if (fields.size() > 1 && !fields.at(0).isEmpty() && pid.toLongLong() != ::getpid()
+            && wanted(fields.at(0).at(0), fields.at(1).toLongLong(), command)) {
+            found << QStringLiteral("%1 [%2] %3").arg(pid, QString::fromLatin1(fields.at(0)), command);
+        }
+    }
+    return found;
+}
+inline QStringList childProcesses() // zombies included
+{
+    return processes([](char, qint64 parent, const QString &) { return parent == ::getpid(); });
+}
+inline bool processAlive(qint64 pid) // a zombie has ended
+{
+    return pid > 0 && ::kill(static_cast<pid_t>(pid), 0) == 0
+           && !readFile(QStringLiteral("/proc/%1/stat").arg(pid)).split(')').last().trimmed().startsWith('Z');
+}
 
-    // A folder that the run writes into and that the checks inspect.
-    QUrl outputFolder(const QString &name = QStringLiteral("out"));
+// A stand-in for ffmpeg or ffprobe at `path`: `cases` are shell case arms on "$in" (the argument after -i, else the last
+// one), "$out" is the last argument, "$real" the system's tool, which every other call runs.
+inline void writeFakeTool(const QString &path, const QString &tool, const QString &cases)
+{
+    const QString real = QFileInfo::exists("/usr/bin/" + tool) ? "/usr/bin/" + tool : "/usr/local/bin/" + tool;
+    ASSERT_TRUE(writeFile(path, QStringLiteral(R"(#!/bin/sh
+real='%2'
+in=; prev=; out=
+for a in "$@"; do [ "$prev" = "-i" ] && in=$a; prev=$a; out=$a; done
+: "${in:=$out}"
+case "$in" in
+%1
+esac
+exec "$real" "$@"
+)").arg(cases, real).toUtf8()));
+    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+}
+inline qint64 pidIn(const QString &pidFile)
+{
+    return readFile(pidFile).trimmed().toLongLong();
+}
 
-    // A fake tool named `tool` in the fakes folder; its candidate list.
-    QStringList fakeTool(const QString &tool, const QString &body);
-    static QStringList noTool() { return {QStringLiteral("/nonexistent/slimreel-test/none")}; }
-
-    void importNow(const QList<QUrl> &urls, bool selectFirst = false);
-    // Runs the event loop until the controller has nothing running.
-    bool settle(std::chrono::seconds timeout = std::chrono::seconds(180));
-    // Compresses the whole queue into `folder` and waits for the end.
-    void runAll(const QUrl &folder);
-
-    // Row of the item whose source is `url`; -1 when not queued.
-    qsizetype rowOf(const QUrl &url) const;
-    const BatchVideoItem &item(const QUrl &url) const;
-    QStringList queuedNames() const;
-    // Names in a folder, sorted.
-    static QStringList entries(const QString &folder);
-
-    // Consistency of the controller that holds whatever happened.
-    void expectConsistent() const;
-    // Makes the sample of the selected video and expects it shown, with an estimate.
-    void expectSampleMade();
-    // The sample of `url` cannot be made: the alert gives a reason that
-    // contains `reason`, and no sample is shown.
-    void expectSampleFails(const QUrl &url, const QString &reason);
-    // Every one of `good` was compressed into `folder`, which holds nothing else.
-    void expectCompressed(const QList<QUrl> &good, const QString &folder);
-    // Runs the queue into a new folder: `failing` fails with a reason that
-    // contains `reason`, every other video is compressed.
-    void expectRunFailsOnly(const QUrl &failing, const QString &reason);
-
-    // Fixture state is public: table-driven tests build their inputs with free functions.
-    PrivateTempFolder m_temp;
-    QTemporaryDir m_dir;
-    SourceGuard guard;
-    EncoderCatalog catalog{EncoderProfile::software()};
-    std::shared_ptr<RecordingFileAccess> access = std::make_shared<RecordingFileAccess>();
-    std::unique_ptr<AppViewModel> vm;
-    QStringList outputFolders;
-    // Paths whose permissions the test lowered; restored before the checks.
-    QStringList locked;
-};
-
-// The failure texts the user reads.
-inline const QString unreadableText = QStringLiteral("无法读取这个视频文件");
-inline const QString noVideoTrackText = QStringLiteral("文件中没有可用的视频轨道");
+// Texts the user reads that no error type describes.
 inline const QString noValidOutputText = QStringLiteral("没有生成有效的输出文件");
-inline QString batchSummary(int failures)
+inline QString batchSummary(qsizetype failures)
 {
     return QStringLiteral("批量压缩完成，其中 %1 个视频失败。可在队列中查看原因。").arg(failures);
 }
+inline QString importFailure(const QString &name, VideoProbeError error)
+{
+    return name + QStringLiteral("：") + makeError(error).description();
+}
+
+// A controller over the real probe service and coordinator, or fakes of the two tools where the test puts them, in a
+// temporary folder of its own. Afterwards no source may have changed, no sample or pass folder may be left, no tool may
+// run, and every output folder holds whole videos.
+class RealToolsTest : public ::testing::Test {
+public:
+    using Failing = QList<std::pair<QUrl, QString>>; // a video and a text its reason contains
+
+    RealToolsTest()
+    {
+        QDir(m_dir.path()).mkpath(QStringLiteral("sources"));
+        QDir(m_dir.path()).mkpath(QStringLiteral("fakes"));
+    }
+
+    void TearDown() override
+    {
+        for (const QString &entry : std::as_const(locked)) {
+            QFile::setPermissions(entry, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        }
+        if (vm) {
+            EXPECT_TRUE(settle(std::chrono::seconds(60))) << "the controller did not come to rest";
+            vm.reset();
+        }
+        expectNoToolLeft();
+        EXPECT_EQ(scratchLeftovers(m_temp.path()), QStringList()) << "left in the temporary folder";
+        for (auto it = guarded.cbegin(); it != guarded.cend(); ++it) {
+            EXPECT_EQ(readFile(it.key()), it.value()) << "source changed: " << it.key().toStdString();
+        }
+        // Every output is a whole video: a stream with a duration, every frame decoded without an error.
+        for (const QString &folder : std::as_const(outputFolders)) {
+            for (const QString &name : entries(folder)) {
+                const QString file = QDir(folder).filePath(name);
+                const ToolRun decode = runTool("ffmpeg", {"-v", "error", "-nostdin", "-i", file, "-f", "null", "-"});
+                EXPECT_TRUE(ffprobeValue(file, "format=duration").toDouble() > 0 && !ffprobeValue(file, "stream=codec_name").isEmpty())
+                    << file.toStdString() << ": no video stream with a duration";
+                EXPECT_TRUE(!decode.crashed && decode.exitCode == 0 && decode.err.trimmed().isEmpty())
+                    << file.toStdString() << " does not decode: " << decode.err.toStdString();
+            }
+        }
+    }
+
+    // No child, no process on the test's files, no fake that recorded its pid; a hung one is killed in seconds.
+    void expectNoToolLeft() const
+    {
+        const auto left = [&] {
+            QStringList tools = processes([&](char state, qint64 parent, const QString &command) {
+                return parent == ::getpid() || (state != 'Z' && command.contains(m_dir.path()));
+            });
+            for (const QString &file : QDir(path("fakes")).entryList({"*.pid"})) {
+                if (processAlive(pidIn(path("fakes/" + file)))) {
+                    tools << file;
+                }
+            }
+            return tools;
+        };
+        EXPECT_TRUE(spinUntil([&] { return left().isEmpty(); }, std::chrono::seconds(15))) << left().join('\n').toStdString();
+    }
+
+    // Where the controller looks for the tools; the system's when not given.
+    void makeController(const QStringList &ffmpeg = {}, const QStringList &ffprobe = {})
+    {
+        const ToolLocator ffmpegAt(ffmpeg.isEmpty() ? ToolLocator::defaultCandidates("ffmpeg") : ffmpeg);
+        const ToolLocator ffprobeAt(ffprobe.isEmpty() ? ToolLocator::defaultCandidates("ffprobe") : ffprobe);
+        vm = std::make_unique<AppViewModel>(
+            std::make_shared<VideoProbeService>(ffprobeAt),
+            std::make_shared<CompressionCoordinator>(std::make_shared<FFmpegCompressor>(ffmpegAt, catalog),
+                                                     std::make_shared<NativeCompressor>(), ffmpegAt),
+            std::make_shared<RecordingFileAccess>());
+        QObject::connect(vm.get(), &AppViewModel::settingsChanged, vm.get(), &AppViewModel::settingsDidChange);
+        vm->setPlanText("fastest"); // keeps the real runs short
+    }
+    // A stand-in for `tool` (see writeFakeTool), as a candidate list.
+    QStringList fakeTool(const QString &tool, const QString &cases)
+    {
+        writeFakeTool(path("fakes/" + tool), tool, cases);
+        return {path("fakes/" + tool)};
+    }
+    QString pidFile(const QString &name) const { return path("fakes/" + name + ".pid"); }
+    qint64 pidOf(const QString &name) const { return pidIn(pidFile(name)); }
+    // A shell line that records the fake's pid and hangs ignoring SIGTERM, once (then the real tool runs).
+    QString hangOnce(const QString &name) const
+    {
+        return QStringLiteral("if [ ! -e '%1' ]; then echo $$ > '%1'; trap '' TERM; exec sleep 300; fi;").arg(pidFile(name));
+    }
+
+    // A guarded copy of a test video (or a file of these bytes) in the sources folder.
+    QUrl source(const QString &name, const QString &video = "h264_aac.mp4", const std::optional<QByteArray> &bytes = {})
+    {
+        const QString target = path("sources/" + name);
+        QDir().mkpath(QFileInfo(target).path());
+        EXPECT_TRUE(bytes ? writeFile(target, *bytes) : QFile::copy(media(video), target)) << target.toStdString();
+        guarded.insert(target, readFile(target));
+        return QUrl::fromLocalFile(target);
+    }
+    QString path(const QString &relative) const { return m_dir.filePath(relative); }
+    // A folder the run writes into; the checks inspect it afterwards.
+    QUrl outputFolder(const QString &name = "out")
+    {
+        QDir().mkpath(path(name));
+        outputFolders << path(name);
+        return QUrl::fromLocalFile(path(name));
+    }
+
+    void importNow(const QList<QUrl> &urls)
+    {
+        vm->importVideos(urls);
+        ASSERT_TRUE(settle());
+    }
+    bool settle(std::chrono::seconds timeout = std::chrono::seconds(180))
+    {
+        return spinUntil([this] { return !vm->hasRunningTasks(); }, timeout);
+    }
+    const BatchVideoItem &item(const QUrl &url) const
+    {
+        static const BatchVideoItem none;
+        const auto found = std::ranges::find(vm->batchItems(), url, [](const BatchVideoItem &i) { return i.info.url; });
+        EXPECT_NE(found, vm->batchItems().end()) << url.toLocalFile().toStdString() << " is not queued";
+        return found == vm->batchItems().end() ? none : *found;
+    }
+    QStringList queuedNames() const
+    {
+        QStringList names;
+        for (const BatchVideoItem &i : vm->batchItems()) {
+            names << i.info.url.fileName();
+        }
+        return names;
+    }
+
+    // Makes the sample of `url` (of the selected video when empty): it is shown with an estimate, or, with a `failure`,
+    // the alert gives a reason that contains it and no sample is shown.
+    void expectSample(const QUrl &url = {}, const std::optional<QString> &failure = {})
+    {
+        if (!url.isEmpty()) {
+            vm->selectItem(item(url).id);
+        }
+        vm->generatePreview();
+        ASSERT_TRUE(settle());
+        const QString prefix = QStringLiteral("预览生成失败：");
+        const QString alert = vm->alertMessage().value_or(QString());
+        EXPECT_EQ(vm->previewURL().has_value(), !failure) << alert.toStdString();
+        EXPECT_EQ(vm->previewSizeEstimate().has_value(), !failure);
+        if (failure) {
+            EXPECT_TRUE(alert.startsWith(prefix) && alert.size() > prefix.size() && alert.contains(*failure)) << alert.toStdString();
+            vm->dismissAlert();
+        }
+    }
+    // Runs the queue into the folder (or waits for the run `started` there): `failing` fail, every other video is
+    // compressed into the folder, which holds nothing else.
+    void expectRun(const Failing &failing, const QString &folder = "out", bool started = false)
+    {
+        const QUrl out = outputFolder(folder);
+        if (!started) {
+            vm->compressAll(out);
+        }
+        ASSERT_TRUE(settle());
+        EXPECT_EQ(vm->stateText(), "completed");
+        EXPECT_EQ(vm->alertMessage().value_or(QString()), failing.isEmpty() ? QString() : batchSummary(failing.size()));
+        QStringList outputs;
+        for (const BatchVideoItem &queued : vm->batchItems()) {
+            const auto fails = std::ranges::find(failing, queued.info.url, &std::pair<QUrl, QString>::first);
+            const QString &why = queued.state.message;
+            if (fails == failing.end()) {
+                EXPECT_EQ(queued.state, BatchItemState::completed()) << why.toStdString();
+                outputs << queued.outputURL.value_or(QUrl()).toLocalFile();
+            } else {
+                EXPECT_EQ(queued.state.kind, BatchItemState::Case::failed) << queued.info.url.fileName().toStdString();
+                EXPECT_TRUE(!why.trimmed().isEmpty() && why.contains(fails->second)) << why.toStdString();
+            }
+        }
+        QStringList written;
+        for (const QString &name : entries(out.toLocalFile())) {
+            written << QDir(out.toLocalFile()).filePath(name);
+        }
+        outputs.sort();
+        EXPECT_EQ(written, outputs);
+        vm->dismissAlert();
+    }
+
+    PrivateTempFolder m_temp;
+    QTemporaryDir m_dir;
+    QHash<QString, QByteArray> guarded; // sources as they were
+    EncoderCatalog catalog{EncoderProfile::software()};
+    std::unique_ptr<AppViewModel> vm;
+    QStringList outputFolders;
+    QStringList locked; // paths whose permissions the test lowered; restored before the checks
+};
 
 } // namespace slimreel::test

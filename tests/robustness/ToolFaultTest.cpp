@@ -1,290 +1,123 @@
 #include "robustness/RealToolsTest.h"
 
-#include "compress/CompressionError.h"
-#include "support/TestSupport.h"
-
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-
-#include <csignal>
-
 using namespace slimreel;
 using namespace slimreel::test;
 
 namespace {
 
-QString realTool(const QString &name)
-{
-    return ToolLocator({QStringLiteral("/usr/bin/") + name, QStringLiteral("/usr/local/bin/") + name})
-        .locate()
-        .value_or(name);
-}
-
-// Fakes of the tools: a fault for the inputs that match a pattern, the real
-// tool for every other one. `$in` is the input, `$out` the last argument.
 class ToolFaultTest : public RealToolsTest {
 protected:
-    QString pidFile(const QString &name) const { return path(QStringLiteral("fakes/") + name + QStringLiteral(".pid")); }
-    qint64 pidIn(const QString &name) const { return readFile(pidFile(name)).trimmed().toLongLong(); }
-    bool started(const QString &name) const { return pidIn(name) > 0; }
-
-    QStringList faultyFFmpeg(const QString &pattern, const QString &fault)
+    // Waits until the hung fake `name` runs, acts, and expects the controller idle again with the fake gone.
+    void stopHung(const QString &name, const std::function<void()> &act, const QString &state = "idle")
     {
-        return fakeTool(QStringLiteral("ffmpeg"), QStringLiteral(R"(in=; prev=; out=
-for a in "$@"; do [ "$prev" = "-i" ] && in=$a; prev=$a; out=$a; done
-case "$in" in
-  %1)
-%2
-    ;;
-esac
-exec '%3' "$@"
-)")
-                                                      .arg(pattern, fault, realTool(QStringLiteral("ffmpeg"))));
+        ASSERT_TRUE(spinUntil([&] { return pidOf(name) > 0; }));
+        act();
+        ASSERT_TRUE(settle(std::chrono::seconds(60)));
+        EXPECT_EQ(vm->stateText(), state);
+        EXPECT_FALSE(vm->isGeneratingPreview());
+        EXPECT_FALSE(processAlive(pidOf(name)));
     }
-
-    QStringList faultyFFprobe(const QString &pattern, const QString &fault)
-    {
-        return fakeTool(QStringLiteral("ffprobe"), QStringLiteral(R"(in=
-for a in "$@"; do in=$a; done
-case "$in" in
-  %1)
-%2
-    ;;
-esac
-exec '%3' "$@"
-)")
-                                                       .arg(pattern, fault, realTool(QStringLiteral("ffprobe"))));
-    }
-
-    // A tool that hangs and ignores the polite request to end (once: a second
-    // call with the same pattern runs the real tool).
-    QString hangOnce(const QString &name) const
-    {
-        return QStringLiteral("    if [ ! -e '%1' ]; then echo $$ > '%1'; trap '' TERM; exec sleep 300; fi")
-            .arg(pidFile(name));
-    }
-
 };
 
-// The encoder dies of SIGKILL halfway: the video fails with a reason, its
-// partial output is removed, and the next video is compressed.
-TEST_F(ToolFaultTest, FFmpegKilledMidRun)
+// An encoder killed halfway (its partial output stays), one that says it succeeded but wrote nothing, and a full disk:
+// the sample and the run fail that video with a reason, its partial output goes, the others are compressed, in one pass
+// and in two.
+TEST_F(ToolFaultTest, AFaultyEncodeFailsOnlyItsVideo)
 {
-    // Reading at the input's own pace keeps the encode running long enough to be killed.
-    makeController(faultyFFmpeg(QStringLiteral("*victim*"),
-                                QStringLiteral("    echo $$ > '%1'; exec '%2' -re \"$@\"")
-                                    .arg(pidFile(QStringLiteral("victim")), realTool(QStringLiteral("ffmpeg")))));
-    const QUrl victim = source(QStringLiteral("victim.mp4"), QStringLiteral("long.mp4"));
-    const QUrl after = source(QStringLiteral("after.mp4"));
-    importNow({victim, after});
-    const QUrl out = outputFolder();
-
-    vm->compressAll(out);
-    ASSERT_TRUE(spinUntil([&] { return started(QStringLiteral("victim")) && item(victim).progress > 0; }));
-    ASSERT_EQ(::kill(static_cast<pid_t>(pidIn(QStringLiteral("victim"))), SIGKILL), 0);
-    ASSERT_TRUE(settle());
-
-    EXPECT_EQ(vm->stateText(), "completed");
-    EXPECT_EQ(vm->alertMessage().value_or(QString()), batchSummary(1));
-    EXPECT_EQ(item(victim).state.kind, BatchItemState::Case::failed);
-    EXPECT_FALSE(item(victim).state.message.trimmed().isEmpty()) << "the user is told nothing";
-    expectCompressed({after}, out.toLocalFile());
+    makeController(fakeTool("ffmpeg", R"(*killed*) head -c 30000 /dev/urandom > "$out"; kill -9 $$ ;;
+*silent*) printf 'out_time_ms=500000\nprogress=end\n'; exit 0 ;;
+*full*) head -c 65536 /dev/urandom > "$out"
+  echo "[out#0/mp4 @ 0x55d0c0ffee00] Error writing trailer of $out: No space left on device" >&2
+  echo "Conversion failed!" >&2; exit 1 ;;)"));
+    const QUrl killed = source("killed.mp4");
+    const QUrl silent = source("silent.mp4");
+    const QUrl full = source("full.mp4");
+    importNow({source("first.mp4"), killed, silent, full, source("last.mp4")});
+    const Failing failing{{killed, {}}, {silent, noValidOutputText}, {full, "No space left on device"}};
+    for (const auto &[url, reason] : failing) {
+        vm->selectItem(item(url).id);
+        const QString estimate = vm->estimatedSizeText();
+        expectSample(url, reason);
+        EXPECT_EQ(vm->estimatedSizeText(), estimate) << "a failed sample gives no estimate";
+    }
+    expectRun(failing, "one-pass");
+    vm->setModeText("targetSize");
+    vm->setTargetSizeMB(1);
+    expectRun(failing, "two-pass");
 }
 
-// A tool that says it succeeded but wrote nothing: neither the sample nor
-// the run may count that as a result.
-TEST_F(ToolFaultTest, FFmpegExitsZeroWithoutWriting)
+// Encoders that hang and ignore SIGTERM. While the sample is made, choosing another video stops it and that video's
+// sample is made; during the run a cancel ends it once the encoder has been made to stop, and a new run works.
+TEST_F(ToolFaultTest, AHungEncoderIsStopped)
 {
-    makeController(faultyFFmpeg(QStringLiteral("*silent*"),
-                                QStringLiteral("    printf 'out_time_ms=500000\\nprogress=end\\n'; exit 0")));
-    const QUrl first = source(QStringLiteral("first.mp4"));
-    const QUrl silent = source(QStringLiteral("silent.mp4"));
-    const QUrl last = source(QStringLiteral("last.mp4"));
-    importNow({first, silent, last});
+    makeController(fakeTool("ffmpeg", QStringLiteral("*frozen*) %1 ;;\n*stuck*) %2 ;;")
+                                          .arg(hangOnce("frozen"), hangOnce("stuck"))));
+    const QUrl first = source("first.mp4");
+    const QUrl stuck = source("stuck.mp4");
+    const QUrl last = source("last.mp4");
+    importNow({source("frozen.mp4"), first, stuck, last});
+    vm->generatePreview();
+    stopHung("frozen", [&] {
+        vm->selectItem(item(first).id);
+        EXPECT_FALSE(vm->isGeneratingPreview());
+    });
+    EXPECT_FALSE(vm->previewURL().has_value());
+    EXPECT_FALSE(vm->alertMessage().has_value());
+    expectSample();
 
-    expectSampleFails(silent, noValidOutputText);
-    EXPECT_EQ(vm->estimatedSizeText(), QStringLiteral("生成预览后估算"));
-    expectRunFailsOnly(silent, noValidOutputText);
-    EXPECT_EQ(item(silent).state, BatchItemState::failed(noValidOutputText));
-}
-
-// An encoder that hangs and ignores SIGTERM: the user cancels, the controller
-// is idle again once the encoder has been made to stop, and a new run works.
-TEST_F(ToolFaultTest, FFmpegHangsDuringTheRun)
-{
-    makeController(faultyFFmpeg(QStringLiteral("*stuck*"), hangOnce(QStringLiteral("stuck"))));
-    const QUrl first = source(QStringLiteral("first.mp4"));
-    const QUrl stuck = source(QStringLiteral("stuck.mp4"));
-    const QUrl last = source(QStringLiteral("last.mp4"));
-    importNow({first, stuck, last});
     const QUrl out = outputFolder();
-
     vm->compressAll(out);
-    ASSERT_TRUE(spinUntil([&] { return started(QStringLiteral("stuck")); }));
-    vm->cancel();
-    EXPECT_EQ(vm->stateText(), "preparing");
-    ASSERT_TRUE(settle(std::chrono::seconds(60)));
-    EXPECT_EQ(vm->stateText(), "idle");
-    EXPECT_FALSE(processAlive(pidIn(QStringLiteral("stuck"))));
+    stopHung("stuck", [&] {
+        vm->cancel();
+        EXPECT_EQ(vm->stateText(), "preparing");
+    });
     EXPECT_EQ(item(stuck).state, BatchItemState::pending());
     EXPECT_EQ(item(stuck).progress, 0);
     EXPECT_EQ(item(last).state, BatchItemState::pending());
     EXPECT_FALSE(vm->alertMessage().has_value());
-    EXPECT_EQ(entries(out.toLocalFile()), QStringList{"first-compressed.mp4"});
-
-    runAll(out);
-    EXPECT_EQ(vm->stateText(), "completed");
-    for (const QUrl &url : {first, stuck, last}) {
-        EXPECT_EQ(item(url).state, BatchItemState::completed());
-    }
+    EXPECT_EQ(entries(out.toLocalFile()), (QStringList{"first-compressed.mp4", "frozen-compressed.mp4"}));
+    expectRun({}, "again");
 }
 
-// The same encoder hanging while it makes the sample: choosing another video
-// stops it, and that video's sample is made.
-TEST_F(ToolFaultTest, FFmpegHangsDuringThePreview)
+// ffprobe hangs: on a file the framework could not read, cancelling ends the import and the tool, with no failure line
+// for that file; while it reads the sample's packets, neither a cancel nor a run that follows waits for ever.
+TEST_F(ToolFaultTest, AHungProbeIsStopped)
 {
-    makeController(faultyFFmpeg(QStringLiteral("*stuck*"), hangOnce(QStringLiteral("stuck"))));
-    const QUrl stuck = source(QStringLiteral("stuck.mp4"));
-    const QUrl other = source(QStringLiteral("other.mp4"));
-    importNow({stuck, other});
-
-    vm->generatePreview();
-    ASSERT_TRUE(spinUntil([&] { return started(QStringLiteral("stuck")); }));
-    vm->selectItem(item(other).id);
-    EXPECT_FALSE(vm->isGeneratingPreview());
-    ASSERT_TRUE(settle(std::chrono::seconds(60)));
-    EXPECT_FALSE(processAlive(pidIn(QStringLiteral("stuck"))));
-    EXPECT_FALSE(vm->previewURL().has_value());
-    EXPECT_FALSE(vm->alertMessage().has_value());
-
-    expectSampleMade();
-}
-
-// ffprobe hangs on a file the framework could not read: cancelling ends the
-// import and the hung tool, with no failure line for the file it was reading.
-TEST_F(ToolFaultTest, FFprobeHangsDuringImport)
-{
-    makeController({}, faultyFFprobe(QStringLiteral("*notes*"), hangOnce(QStringLiteral("notes"))));
-    const QUrl first = source(QStringLiteral("first.mp4"));
-    const QUrl notes = sourceWithBytes(QStringLiteral("notes.mp4"), "not a video\n");
-    const QUrl last = source(QStringLiteral("last.mp4"));
-
+    makeController({}, fakeTool("ffprobe", QStringLiteral("*notes*) %1 ;;\n*Slimreel-preview-*) %2 ;;")
+                                               .arg(hangOnce("notes"), hangOnce("sample"))));
+    const QUrl first = source("first.mp4");
+    const QUrl notes = source("notes.mp4", {}, "not a video\n");
+    const QUrl last = source("last.mp4");
     vm->importVideos({first, notes, last});
-    ASSERT_TRUE(spinUntil([&] { return started(QStringLiteral("notes")); }));
-    vm->cancel();
-    ASSERT_TRUE(settle(std::chrono::seconds(60)));
-    EXPECT_EQ(vm->stateText(), "idle");
-    EXPECT_FALSE(processAlive(pidIn(QStringLiteral("notes"))));
+    stopHung("notes", [&] { vm->cancel(); });
     EXPECT_EQ(queuedNames(), QStringList{"first.mp4"});
     EXPECT_FALSE(vm->alertMessage().has_value()) << vm->alertMessage()->toStdString();
-
     importNow({notes, last});
     EXPECT_EQ(queuedNames(), (QStringList{"first.mp4", "last.mp4"}));
-    EXPECT_EQ(vm->alertMessage().value_or(QString()), QStringLiteral("notes.mp4：") + unreadableText);
-}
-
-// ffprobe hangs while it reads the sample's packets. Neither a cancel nor a
-// run that follows may wait for it for ever.
-TEST_F(ToolFaultTest, FFprobeHangsReadingTheSample)
-{
-    makeController({}, faultyFFprobe(QStringLiteral("*Slimreel-preview-*"), hangOnce(QStringLiteral("sample"))));
-    const QUrl first = source(QStringLiteral("first.mp4"));
-    importNow({first});
-
-    vm->generatePreview();
-    ASSERT_TRUE(spinUntil([&] { return started(QStringLiteral("sample")); }));
-    vm->cancel();
-    ASSERT_TRUE(settle(std::chrono::seconds(60)));
-    EXPECT_EQ(vm->stateText(), "idle");
-    EXPECT_FALSE(vm->isGeneratingPreview());
-    EXPECT_FALSE(processAlive(pidIn(QStringLiteral("sample"))));
-
-    expectSampleMade();
-}
-
-TEST_F(ToolFaultTest, FFprobeHangsReadingTheSampleWhenTheRunStarts)
-{
-    makeController({}, faultyFFprobe(QStringLiteral("*Slimreel-preview-*"), hangOnce(QStringLiteral("sample"))));
-    const QUrl first = source(QStringLiteral("first.mp4"));
-    importNow({first});
-
-    vm->generatePreview();
-    ASSERT_TRUE(spinUntil([&] { return started(QStringLiteral("sample")); }));
-    const QUrl out = outputFolder();
-    vm->compressAll(out);
-    ASSERT_TRUE(settle(std::chrono::seconds(60)));
-    EXPECT_EQ(vm->stateText(), "completed");
-    expectCompressed({first}, out.toLocalFile());
-    EXPECT_FALSE(processAlive(pidIn(QStringLiteral("sample"))));
-}
-
-// Without ffprobe the framework still reads what it can; the estimate falls
-// back to the sample's size; the run works.
-TEST_F(ToolFaultTest, NoFFprobeAtAll)
-{
-    makeController({}, noTool());
-    const QUrl first = source(QStringLiteral("first.mp4"));
-    const QUrl notes = sourceWithBytes(QStringLiteral("notes.mp4"), "not a video\n");
-    importNow({first, notes});
-    EXPECT_EQ(queuedNames(), QStringList{"first.mp4"});
-    EXPECT_EQ(vm->alertMessage().value_or(QString()), QStringLiteral("notes.mp4：") + unreadableText);
+    EXPECT_EQ(vm->alertMessage().value_or(QString()), importFailure("notes.mp4", VideoProbeError::unreadable));
     vm->dismissAlert();
 
-    expectSampleMade();
+    vm->generatePreview();
+    stopHung("sample", [&] { vm->cancel(); });
+    expectSample();
 
-    const QUrl out = outputFolder();
-    runAll(out);
-    expectCompressed({first}, out.toLocalFile());
+    QFile::remove(pidFile("sample")); // hangs once more
+    vm->generatePreview();
+    stopHung("sample", [&] { vm->compressAll(outputFolder()); }, "completed");
+    expectRun({}, "out", true);
 }
 
-// Without ffmpeg, the modes that need it fail every video with the fixed text.
-TEST_F(ToolFaultTest, NoFFmpegAtAll)
+// Without ffprobe the framework still reads what it can, the estimate falls back to the sample's size and the run works.
+TEST_F(ToolFaultTest, WithoutFFprobe)
 {
-    makeController(noTool());
-    const QUrl first = source(QStringLiteral("first.mp4"));
-    const QUrl second = source(QStringLiteral("second.mp4"));
-    importNow({first, second});
-    vm->setModeText(QStringLiteral("targetSize"));
-
-    const QUrl out = outputFolder();
-    runAll(out);
-    EXPECT_EQ(vm->alertMessage().value_or(QString()), batchSummary(2));
-    for (const QUrl &url : {first, second}) {
-        EXPECT_EQ(item(url).state, BatchItemState::failed(CompressionError::ffmpegUnavailable().errorDescription()));
-    }
-    EXPECT_EQ(entries(out.toLocalFile()), QStringList());
-}
-
-// The disk fills up: the tool writes part of the file and fails.
-const QString diskFull = QStringLiteral(R"(    head -c 65536 /dev/urandom > "$out"
-    echo "[out#0/mp4 @ 0x55d0c0ffee00] Error writing trailer of $out: No space left on device" >&2
-    echo "Conversion failed!" >&2
-    exit 1)");
-
-TEST_F(ToolFaultTest, DiskFull)
-{
-    makeController(faultyFFmpeg(QStringLiteral("*full*"), diskFull));
-    const QUrl first = source(QStringLiteral("first.mp4"));
-    const QUrl full = source(QStringLiteral("full.mp4"));
-    const QUrl last = source(QStringLiteral("last.mp4"));
-    importNow({first, full, last});
-
-    expectSampleFails(full, QStringLiteral("No space left on device"));
-    expectRunFailsOnly(full, QStringLiteral("No space left on device"));
-}
-
-// In two passes the statistics folder goes too.
-TEST_F(ToolFaultTest, DiskFullInATwoPassRun)
-{
-    makeController(faultyFFmpeg(QStringLiteral("*full*"), diskFull));
-    const QUrl full = source(QStringLiteral("full.mp4"));
-    const QUrl last = source(QStringLiteral("last.mp4"));
-    importNow({full, last});
-    vm->setModeText(QStringLiteral("targetSize"));
-    vm->setTargetSizeMB(1);
-
-    expectRunFailsOnly(full, QStringLiteral("No space left on device"));
+    makeController({}, {"/nonexistent/slimreel-test/none"});
+    const QUrl first = source("first.mp4");
+    importNow({first, source("notes.mp4", {}, "not a video\n")});
+    EXPECT_EQ(queuedNames(), QStringList{"first.mp4"});
+    EXPECT_EQ(vm->alertMessage().value_or(QString()), importFailure("notes.mp4", VideoProbeError::unreadable));
+    vm->dismissAlert();
+    expectSample();
+    expectRun({});
 }
 
 } // namespace

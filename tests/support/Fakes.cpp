@@ -1,4 +1,4 @@
-#include "app/AppFakes.h"
+#include "support/Fakes.h"
 
 #include "support/TestSupport.h"
 
@@ -99,7 +99,12 @@ void FakeCoordinator::succeed(qsizetype call, qint64 bytes)
     ASSERT_LT(call, calls.size());
     auto &c = *calls.at(call);
     ASSERT_FALSE(c.gate.isOpen()) << "call " << call << " already ended";
-    writeBytes(c.destination, bytes);
+    if (c.range && !sampleSource.isEmpty()) {
+        QFile::remove(c.destination.toLocalFile());
+        EXPECT_TRUE(QFile::copy(sampleSource, c.destination.toLocalFile()));
+    } else {
+        writeBytes(c.destination, bytes);
+    }
     c.result = {};
     c.gate.open();
 }

@@ -79,13 +79,15 @@ public:
                                        std::stop_token stop) override;
     QCoro::Task<void> cancel() override;
 
-    // Ends a waiting call: success writes `bytes` bytes at the destination, as an encode would.
+    // Ends a waiting call: success writes `bytes` bytes at the destination, as an encode would
+    // (a sample call copies `sampleSource` instead when it is set, so players get a real video).
     void succeed(qsizetype call, qint64 bytes = 1000);
     void fail(qsizetype call, Error error, qint64 partialBytes = 0);
     qsizetype waitingCount() const;
     int concurrentPeak() const { return m_peak; }
 
     QList<std::shared_ptr<CompressCall>> calls;
+    QString sampleSource;
     int cancelCount = 0;
     // Like a real back end: cancel() ends the running call with a cancellation.
     bool cancelEndsCalls = true;
@@ -130,6 +132,9 @@ private:
 };
 
 // A controller over the three fakes, wired like the window wires it.
+// Builds the facts of a 1920×1080 H.264 video with copyable AAC audio.
+VideoInfo makeInfo(const QUrl &url, double duration = 60, qint64 fileSize = 50'000'000);
+
 class ControllerTest : public ::testing::Test {
 protected:
     ControllerTest();
@@ -158,7 +163,5 @@ protected:
     std::unique_ptr<AppViewModel> vm;
     QStringList stateHistory;
 };
-
-VideoInfo makeInfo(const QUrl &url, double duration, qint64 fileSize);
 
 } // namespace slimreel::test

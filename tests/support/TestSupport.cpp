@@ -64,18 +64,37 @@ PrivateTempFolder::~PrivateTempFolder()
     }
 }
 
+ToolRun runTool(const QString &program, const QStringList &arguments, const QString &workingDirectory,
+                std::chrono::milliseconds timeout)
+{
+    QProcess process;
+    if (!workingDirectory.isEmpty()) {
+        process.setWorkingDirectory(workingDirectory);
+    }
+    process.start(program, arguments);
+    if (!process.waitForFinished(static_cast<int>(timeout.count()))) {
+        ADD_FAILURE() << program.toStdString() << " did not end: " << arguments.join(u' ').toStdString();
+        process.kill();
+        process.waitForFinished();
+    }
+    return {process.exitCode(), process.exitStatus() != QProcess::NormalExit,
+            QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
+}
+
+ToolRun runCli(const QStringList &arguments, const QString &workingDirectory)
+{
+    return runTool(QStringLiteral(SLIMREEL_CLI_PATH), arguments, workingDirectory);
+}
+
 QString ffprobeValue(const QString &path, const QString &entry, const QString &streamSelector)
 {
-    QProcess p;
     QStringList args{QStringLiteral("-v"), QStringLiteral("error")};
     if (entry.startsWith(QLatin1String("stream"))) {
         args << QStringLiteral("-select_streams") << streamSelector;
     }
     args << QStringLiteral("-show_entries") << entry << QStringLiteral("-of")
          << QStringLiteral("default=nw=1:nk=1") << path;
-    p.start(QStringLiteral("ffprobe"), args);
-    p.waitForFinished(60000);
-    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+    return runTool(QStringLiteral("ffprobe"), args).out.trimmed();
 }
 
 } // namespace slimreel::test

@@ -7,6 +7,7 @@
 #include <QCoroTask>
 
 #include <chrono>
+#include <functional>
 
 namespace slimreel::test {
 
@@ -43,6 +44,21 @@ private:
     QTemporaryDir m_dir;
     QByteArray m_previous;
 };
+
+// What one run of a program printed and returned.
+struct ToolRun {
+    int exitCode = -1;
+    bool crashed = false;
+    QString out;
+    QString err;
+};
+
+// Runs a program to its end (in `workingDirectory` when given).
+ToolRun runTool(const QString &program, const QStringList &arguments, const QString &workingDirectory = {},
+                std::chrono::milliseconds timeout = std::chrono::minutes(5));
+
+// Runs the built `slimreel-cli` with these arguments.
+ToolRun runCli(const QStringList &arguments, const QString &workingDirectory = {});
 
 // Runs ffprobe on a file and returns one value of the first video stream or the
 // format (e.g. "stream=codec_name" or "format=duration").

@@ -3,7 +3,6 @@
 #include "support/TestSupport.h"
 
 #include <QMediaPlayer>
-#include <QScreen>
 #include <QTest>
 
 #include <gmock/gmock.h>
@@ -14,7 +13,6 @@ namespace slimreel::uitest {
 namespace {
 
 using ::testing::Contains;
-using ::testing::Not;
 
 class PreviewTest : public WindowTest {
 protected:
@@ -24,7 +22,7 @@ protected:
         const qsizetype before = compressor->calls.size();
         click(item(QStringLiteral("generatePreviewButton")));
         ASSERT_TRUE(test::spinUntil([&] { return compressor->calls.size() > before; }));
-        compressor->finish(before);
+        compressor->succeed(before);
         ASSERT_TRUE(settle());
         ASSERT_FALSE(controller->previewURLValue().isEmpty());
     }
@@ -50,16 +48,14 @@ TEST_F(PreviewTest, GeneratingShowsASpinnerThenTheSampleBesideTheOriginal)
     ASSERT_TRUE(test::spinUntil([&] { return compressor->calls.size() == 1; }));
     EXPECT_TRUE(shown(item(QStringLiteral("previewSpinner"))));
     EXPECT_FALSE(enabled(item(QStringLiteral("generatePreviewButton"))));
-    EXPECT_THAT(visibleTexts(), Not(Contains(QStringLiteral("生成 5 秒预览"))));
     screenshot(window.get(), QStringLiteral("preview-generating"));
 
-    compressor->finish(0);
+    compressor->succeed(0);
     ASSERT_TRUE(settle());
     EXPECT_FALSE(shown(item(QStringLiteral("previewSpinner"))));
     EXPECT_TRUE(enabled(item(QStringLiteral("generatePreviewButton"))));
     EXPECT_TRUE(shown(item(QStringLiteral("expandButton"))));
     EXPECT_FALSE(shown(item(QStringLiteral("samplePlaceholder"))));
-    EXPECT_THAT(visibleTexts(), Contains(QStringLiteral("压缩效果")));
 
     // The sample starts 7 s into the 20 s original: the original is moved there, the sample stays at 0.
     ASSERT_DOUBLE_EQ(controller->previewStartTime(), 7);
@@ -113,15 +109,7 @@ TEST_F(PreviewTest, ComparisonWindowOpensSwitchesLayoutsAndPlaysBothAligned)
     QQuickWindow *comparison = comparisonWindow();
     ASSERT_NE(comparison, nullptr);
     ASSERT_TRUE(test::spinUntil([&] { return comparison->isExposed(); }));
-    EXPECT_EQ(comparison->title(), QStringLiteral("Slimreel · 效果对比"));
-    EXPECT_EQ(comparison->size(), QSize(1180, 720));
-    EXPECT_EQ(comparison->minimumSize(), QSize(760, 520));
-    const QRect screen = comparison->screen()->geometry();
-    EXPECT_NEAR(comparison->geometry().center().x(), screen.center().x(), 2);
-    EXPECT_NEAR(comparison->geometry().center().y(), screen.center().y(), 2);
     EXPECT_EQ(comparison->property("layout").toString(), QStringLiteral("sideBySide"));
-    EXPECT_THAT(visibleTexts(), Contains(QStringLiteral("效果对比")));
-    EXPECT_THAT(visibleTexts(), Contains(QStringLiteral("可调整窗口大小，或点击绿色窗口按钮进入全屏")));
     EXPECT_TRUE(shown(item(QStringLiteral("syncPlayButton"))));
     EXPECT_TRUE(shown(item(QStringLiteral("pauseButton"))));
 
@@ -156,9 +144,6 @@ TEST_F(PreviewTest, ComparisonWindowOpensSwitchesLayoutsAndPlaysBothAligned)
     EXPECT_NE(sample->playbackState(), QMediaPlayer::PlayingState);
     screenshot(comparison, QStringLiteral("comparison-original"));
 
-    click(item(QStringLiteral("segment_compressed")), comparison);
-    EXPECT_FALSE(shown(item(QStringLiteral("originalLargePlayer"))));
-    EXPECT_TRUE(shown(item(QStringLiteral("compressedLargePlayer"))));
     click(item(QStringLiteral("segment_sideBySide")), comparison);
     EXPECT_TRUE(shown(item(QStringLiteral("syncPlayButton"))));
     EXPECT_NE(original->playbackState(), QMediaPlayer::PlayingState);
@@ -178,9 +163,9 @@ TEST_F(PreviewTest, ComparisonWindowOpensSwitchesLayoutsAndPlaysBothAligned)
     EXPECT_NE(sample->playbackState(), QMediaPlayer::PlayingState);
 }
 
-TEST_F(PreviewTest, ComparisonClosesBeforeTheControllerHearsOfNewSettings)
+TEST_F(PreviewTest, ComparisonClosesOnNewSettingsAnotherVideoOrTheMainWindow)
 {
-    importNow({realVideo(QStringLiteral("long.mp4"))});
+    importNow({realVideo(QStringLiteral("long.mp4")), realVideo(QStringLiteral("h264_aac.mp4"))});
     makeSample();
     click(item(QStringLiteral("expandButton")));
     ASSERT_NE(comparisonWindow(), nullptr);
@@ -200,11 +185,7 @@ TEST_F(PreviewTest, ComparisonClosesBeforeTheControllerHearsOfNewSettings)
     EXPECT_TRUE(closedFirst);
     EXPECT_TRUE(controller->previewURLValue().isEmpty());
     EXPECT_FALSE(shown(item(QStringLiteral("expandButton"))));
-}
 
-TEST_F(PreviewTest, ComparisonClosesWhenAnotherVideoIsSelected)
-{
-    importNow({realVideo(QStringLiteral("long.mp4")), realVideo(QStringLiteral("h264_aac.mp4"))});
     makeSample();
     click(item(QStringLiteral("expandButton")));
     ASSERT_NE(comparisonWindow(), nullptr);

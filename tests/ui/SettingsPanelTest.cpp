@@ -3,8 +3,6 @@
 #include "support/TestSupport.h"
 
 #include <QDesktopServices>
-#include <QGuiApplication>
-#include <QPalette>
 #include <QTest>
 
 #include <gmock/gmock.h>
@@ -29,26 +27,15 @@ public Q_SLOTS:
     void open(const QUrl &url) { opened.append(url); }
 };
 
-QStringList planTitles(const QList<QQuickItem *> &rows)
-{
-    QStringList titles;
-    for (const QQuickItem *row : rows) {
-        titles.append(row->property("title").toString());
-    }
-    return titles;
-}
-
 TEST_F(SettingsPanelTest, PlanRowsCarryOneCheckMarkThatFollowsTheClick)
 {
     importNow({knownVideo(QStringLiteral("a.mp4"))});
     const QList<QQuickItem *> rows{item(QStringLiteral("plan_fastest")), item(QStringLiteral("plan_recommended")),
                                    item(QStringLiteral("plan_highQuality"))};
     ASSERT_THAT(rows, Not(Contains(nullptr)));
-    EXPECT_THAT(planTitles(rows), ElementsAre(QStringLiteral("极速"), QStringLiteral("推荐"), QStringLiteral("高质量")));
     // In the list, top to bottom, in that order.
     EXPECT_LT(rows.at(0)->mapToScene({}).y(), rows.at(1)->mapToScene({}).y());
     EXPECT_LT(rows.at(1)->mapToScene({}).y(), rows.at(2)->mapToScene({}).y());
-    EXPECT_THAT(visibleTexts(), Contains(QStringLiteral("默认")));
 
     const auto checked = [&] {
         QStringList plans;
@@ -78,7 +65,6 @@ TEST_F(SettingsPanelTest, TargetSizeModeSwapsThePlansForTheSizeField)
     QQuickItem *field = item(QStringLiteral("targetSizeField"));
     ASSERT_TRUE(shown(field));
     EXPECT_EQ(text(field), QStringLiteral("48"));
-    EXPECT_THAT(visibleTexts(), Contains(QStringLiteral("目标体积为估算值，结果通常在 ±5% 内")));
 
     // Typed and committed with Enter; one fraction digit at most is shown.
     const auto type = [&](const QString &typed) {
@@ -107,20 +93,12 @@ TEST_F(SettingsPanelTest, TargetSizeModeSwapsThePlansForTheSizeField)
     EXPECT_FALSE(shown(field));
 }
 
-TEST_F(SettingsPanelTest, StartButtonCountsTheQueue)
-{
-    importNow({knownVideo(QStringLiteral("a.mp4"))});
-    EXPECT_EQ(text(item(QStringLiteral("startButton"))), QStringLiteral("开始压缩"));
-    importNow({knownVideo(QStringLiteral("b.mp4")), knownVideo(QStringLiteral("c.mp4"))});
-    EXPECT_EQ(text(item(QStringLiteral("startButton"))), QStringLiteral("压缩 3 个视频"));
-}
-
 TEST_F(SettingsPanelTest, BusyBlockShowsWhatIsBeingDoneAndTheTotal)
 {
     importNow({knownVideo(QStringLiteral("holiday.mov")), knownVideo(QStringLiteral("birthday.mp4"))});
 
     // An import in progress is busy before any name is known.
-    probe->holdInspect = true;
+    probe->stepInspect = true;
     controller->importVideos({knownVideo(QStringLiteral("more.mp4"))}, false);
     ASSERT_TRUE(test::spinUntil([&] { return probe->inspectGates.size() == 1; }));
     EXPECT_TRUE(shown(item(QStringLiteral("progressBlock"))));
@@ -129,7 +107,7 @@ TEST_F(SettingsPanelTest, BusyBlockShowsWhatIsBeingDoneAndTheTotal)
     EXPECT_EQ(text(item(QStringLiteral("totalLine"))), QStringLiteral("总进度 0%"));
     probe->inspectGates.at(0)->open();
     ASSERT_TRUE(settle());
-    probe->holdInspect = false;
+    probe->stepInspect = false;
 
     startRun();
     ASSERT_TRUE(test::spinUntil([&] { return !controller->currentItemNameText().isEmpty(); }));
@@ -157,13 +135,13 @@ TEST_F(SettingsPanelTest, FinishedRunOffersTheOutputFolderUntilTheSettingsChange
     importNow({knownVideo(QStringLiteral("holiday.mov")), knownVideo(QStringLiteral("birthday.mp4")),
                knownVideo(QStringLiteral("party.mkv"))});
     const QUrl folder = startRun();
-    compressor->finish(0);
+    compressor->succeed(0);
     ASSERT_TRUE(test::spinUntil([&] { return compressor->calls.size() == 2; }));
-    compressor->fail(1, QStringLiteral("编码器出错"));
+    compressor->fail(1, Error::platform(QStringLiteral("编码器出错")));
     ASSERT_TRUE(test::spinUntil([&] { return compressor->calls.size() == 3; }));
     EXPECT_THAT(visibleTexts(), Contains(QStringLiteral("完成")));
     EXPECT_THAT(visibleTexts(), Contains(QStringLiteral("失败")));
-    compressor->finish(2);
+    compressor->succeed(2);
     ASSERT_TRUE(settle());
     ASSERT_EQ(controller->stateText(), QStringLiteral("completed"));
 
@@ -194,32 +172,6 @@ TEST_F(SettingsPanelTest, FinishedRunOffersTheOutputFolderUntilTheSettingsChange
     EXPECT_EQ(controller->stateText(), QStringLiteral("idle"));
     EXPECT_TRUE(shown(item(QStringLiteral("startButton"))));
     EXPECT_FALSE(shown(item(QStringLiteral("completionBlock"))));
-}
-
-TEST_F(SettingsPanelTest, DarkPaletteIsFollowed)
-{
-    const QPalette light = QGuiApplication::palette();
-    QPalette dark;
-    dark.setColor(QPalette::Window, QColor(0x1e, 0x1f, 0x22));
-    dark.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
-    dark.setColor(QPalette::Base, QColor(0x26, 0x27, 0x2b));
-    dark.setColor(QPalette::AlternateBase, QColor(0x2d, 0x2e, 0x33));
-    dark.setColor(QPalette::Text, QColor(0xee, 0xee, 0xee));
-    dark.setColor(QPalette::Button, QColor(0x33, 0x34, 0x39));
-    dark.setColor(QPalette::ButtonText, QColor(0xee, 0xee, 0xee));
-    dark.setColor(QPalette::Highlight, QColor(0x3d, 0x8b, 0xfd));
-    dark.setColor(QPalette::HighlightedText, Qt::white);
-    dark.setColor(QPalette::PlaceholderText, QColor(0x88, 0x88, 0x88));
-    dark.setColor(QPalette::ToolTipBase, QColor(0x33, 0x34, 0x39));
-    dark.setColor(QPalette::ToolTipText, QColor(0xee, 0xee, 0xee));
-    QGuiApplication::setPalette(dark);
-    importNow({knownVideo(QStringLiteral("holiday.mov")), knownVideo(QStringLiteral("birthday.mp4"))});
-    drainEvents();
-    const QImage picture = window->grabWindow();
-    // The window background follows the palette (top-left corner, before the gradient tints it).
-    EXPECT_LT(qGray(picture.pixel(2, 2)), 64);
-    screenshot(window.get(), QStringLiteral("workspace-dark"));
-    QGuiApplication::setPalette(light);
 }
 
 } // namespace

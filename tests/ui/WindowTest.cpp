@@ -22,8 +22,8 @@ void WindowTest::SetUp()
         GTEST_SKIP() << "no display (set DISPLAY or run under xvfb-run)";
     }
     ASSERT_TRUE(dir.isValid());
-    probe = std::make_shared<ScriptedProbe>();
-    compressor = std::make_shared<SteppedCompressor>();
+    probe = std::make_shared<test::FakeProbe>();
+    compressor = std::make_shared<test::FakeCoordinator>();
     compressor->sampleSource = test::media(QStringLiteral("h264_aac.mp4"));
     controller = std::make_unique<AppViewModel>(probe, compressor, std::make_shared<SystemFileAccess>());
     engine = std::make_unique<QQmlEngine>();
@@ -48,34 +48,22 @@ void WindowTest::TearDown()
 
 QUrl WindowTest::knownVideo(const QString &name, qint64 fileSize, double duration)
 {
-    VideoInfo info;
-    info.url = QUrl::fromLocalFile(dir.filePath(name));
-    info.duration = duration;
-    info.width = 1920;
-    info.height = 1080;
-    info.fileSize = fileSize;
+    VideoInfo info = test::makeInfo(QUrl::fromLocalFile(dir.filePath(name)), duration, fileSize);
     info.videoBitrate = 4'260'000;
     info.frameRate = 29.97;
     info.codec = QStringLiteral("HEVC");
-    info.audioTrackCount = 1;
-    info.audioBitrate = 128'000;
     probe->add(info);
     return info.url;
 }
 
 QUrl WindowTest::realVideo(const QString &mediaName)
 {
-    VideoInfo info;
     const QString path = test::media(mediaName);
-    info.url = QUrl::fromLocalFile(path);
-    info.duration = test::ffprobeValue(path, QStringLiteral("format=duration")).toDouble();
+    VideoInfo info = test::makeInfo(QUrl::fromLocalFile(path),
+                                    test::ffprobeValue(path, QStringLiteral("format=duration")).toDouble(),
+                                    QFileInfo(path).size());
     info.width = test::ffprobeValue(path, QStringLiteral("stream=width")).toLongLong();
     info.height = test::ffprobeValue(path, QStringLiteral("stream=height")).toLongLong();
-    info.fileSize = QFileInfo(path).size();
-    info.videoBitrate = 3'000'000;
-    info.frameRate = 25;
-    info.codec = QStringLiteral("H.264");
-    info.audioTrackCount = 1;
     probe->add(info);
     return info.url;
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "UiFakes.h"
+#include "support/Fakes.h"
 #include "app/AppViewModel.h"
 
 #include <QList>
@@ -14,13 +14,6 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <ostream>
-
-// Readable failure messages for Qt strings.
-inline void PrintTo(const QString &text, std::ostream *os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
 
 namespace slimreel::uitest {
 
@@ -70,8 +63,8 @@ protected:
     static void drainEvents();
 
     QTemporaryDir dir;
-    std::shared_ptr<ScriptedProbe> probe;
-    std::shared_ptr<SteppedCompressor> compressor;
+    std::shared_ptr<test::FakeProbe> probe;
+    std::shared_ptr<test::FakeCoordinator> compressor;
     std::unique_ptr<AppViewModel> controller;
     std::unique_ptr<QQmlEngine> engine;
     std::unique_ptr<QQuickWindow> window;

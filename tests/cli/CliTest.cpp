@@ -1,0 +1,261 @@
+#include "robustness/RealToolsTest.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+
+using namespace slimreel;
+using namespace slimreel::test;
+
+namespace {
+
+// The command-line program copied into a folder of its own, so that a fake
+// ffmpeg sits in its helpers folder, where it looks first; it runs in the
+// sources folder and inherits the private temporary folder. Each input named
+// in the fake meets its fault, every other one the real tool.
+class Cli : public RealToolsTest {
+protected:
+    Cli()
+    {
+        EXPECT_TRUE(QFile::copy(SLIMREEL_CLI_PATH, m_cli) && QFile::link(path("fakes"), path("helpers")));
+        QFile::setPermissions(m_cli, QFile::permissions(SLIMREEL_CLI_PATH));
+        writeFakeTool(path("fakes/ffmpeg"), "ffmpeg", QStringLiteral(R"(*silent*) exit 0 ;;
+*stuck*) echo $$ > '%1/stuck.pid'; trap '' TERM; head -c 30000 /dev/urandom > "$out"; exec sleep 30 ;;
+*sampled*) echo $$ > '%1/sampled.pid'; head -c 30000 /dev/urandom > "$out"; exec sleep 30 ;;
+*doomed*) echo $$ > '%1/doomed.pid'; exec sleep 30 ;;
+color=*) echo $$ > '%1/trial.pid'; exec sleep 30 ;;)")
+                                                                .arg(path("fakes")));
+        outputFolders << m_out;
+    }
+    // A guarded source; its name as the program, in the sources folder, is given it.
+    QString named(const QString &name, const QString &video = "h264_aac.mp4", const std::optional<QByteArray> &bytes = {})
+    {
+        source(name, video, bytes);
+        return name;
+    }
+
+    // Runs the program to its end; with `signal`, sends it once `reached(standard output so far)`.
+    ToolRun run(const QStringList &arguments, int signal = 0, const std::function<bool(const QString &)> &reached = {})
+    {
+        QProcess process;
+        process.setWorkingDirectory(path("sources"));
+        process.start(m_cli, arguments);
+        QString out;
+        if (signal != 0) {
+            EXPECT_TRUE(spinUntil([&] { return reached(out += QString::fromUtf8(process.readAllStandardOutput())); }));
+            EXPECT_EQ(process.state(), QProcess::Running) << "the program ended before the signal";
+            ::kill(static_cast<pid_t>(process.processId()), signal);
+        }
+        EXPECT_TRUE(process.waitForFinished(240000));
+        return {process.exitCode(), process.exitStatus() != QProcess::NormalExit,
+                out + QString::fromUtf8(process.readAllStandardOutput()),
+                QString::fromUtf8(process.readAllStandardError())};
+    }
+
+    QString m_cli = path("slimreel-cli");
+    QString m_out = path("new/out"); // made by the command
+};
+
+TEST_F(Cli, UsageErrorsHelpAndExitCodes)
+{
+    const QString video = media("h264_aac.mp4");
+    ASSERT_TRUE(writeFile(path("file"), {}));
+    const struct {
+        QStringList arguments;
+        int exitCode;
+        QString err;
+        QString out;
+    } cases[] = {
+        {{}, 2, "no command given", {}},
+        {{"inspect", video}, 2, "unknown command 'inspect'", {}},
+        {{"probe"}, 2, "no files given", {}},
+        {{"probe", "--json"}, 2, "no files given", {}},
+        {{"probe", "--bogus", video}, 2, "Unknown option 'bogus'", {}},
+        {{"probe", "--backend", "quicktime", video}, 2, "unknown backend 'quicktime'", {}},
+        {{"probe", "--backend"}, 2, "Missing value after '--backend'", {}},
+        {{"compress", video}, 2, "--output DIR is required", {}},
+        {{"compress", "--output", m_out}, 2, "no files given", {}},
+        {{"compress", "--mode", "Quality", "-o", m_out, video}, 2, "unknown mode 'Quality'", {}},
+        {{"compress", "--plan", "best", "-o", m_out, video}, 2, "unknown plan 'best'", {}},
+        {{"compress", "--target-mb", "ten", "-o", m_out, video}, 2, "--target-mb needs a positive number", {}},
+        {{"compress", "--target-mb", "0", "-o", m_out, video}, 2, "--target-mb needs a positive number", {}},
+        {{"compress", "-o", path("file/out"), video}, 2, "cannot write into the output folder", {}},
+        {{"compress", "--fast", "-o", m_out, video}, 2, "Unknown option 'fast'", {}},
+        {{"estimate"}, 2, "give exactly one file", {}},
+        {{"estimate", video, media("clip.mkv")}, 2, "give exactly one file", {}},
+        {{"estimate", "--plan", "Fastest", video}, 2, "unknown plan 'Fastest'", {}},
+        {{"estimate", media("not_video.mp4")}, 1, importFailure("not_video.mp4", VideoProbeError::unreadable), {}},
+        {{"--help"}, 0, {}, "  compress "},
+        {{"probe", "--help"}, 0, {}, "Usage: slimreel-cli probe [options] FILE..."},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.arguments.join(' ').toStdString());
+        const ToolRun result = run(c.arguments);
+        EXPECT_EQ(result.exitCode, c.exitCode);
+        EXPECT_TRUE(result.err.contains(c.err)) << result.err.toStdString();
+        EXPECT_TRUE(c.exitCode != 2 || result.err.contains("\nUsage: slimreel-cli ")) << result.err.toStdString();
+        EXPECT_TRUE(c.out.isEmpty() ? result.out.isEmpty() : result.out.contains(c.out)) << result.out.toStdString();
+    }
+    EXPECT_FALSE(QFileInfo::exists(m_out)) << "nothing is started on a usage error";
+}
+
+// One JSON line per file with every field of what was read, or the reason;
+// relative and unusual paths; the readable form.
+TEST_F(Cli, ProbePrintsEachFileOrItsReason)
+{
+    const QString aac = media("h264_aac.mp4");
+    const QString odd = path("sources/" + named("-my clip 夏天 #1.mp4"));
+    ToolRun result = run({"probe", "--json", "--backend", "ffprobe", "--", aac, media("h264_mp3.mp4"),
+                          media("portrait_rotated.mp4"), media("not_video.mp4"), media("audio_only.m4a"),
+                          "-my clip 夏天 #1.mp4"});
+    EXPECT_EQ(result.exitCode, 1) << result.err.toStdString();
+    QList<QJsonObject> objects;
+    for (const QString &line : result.out.split('\n', Qt::SkipEmptyParts)) {
+        objects << QJsonDocument::fromJson(line.toUtf8()).object();
+    }
+    ASSERT_EQ(objects.size(), 6);
+    const QStringList fields{"audioBitrate", "audioTrackCount", "canCopyAudioToMP4", "codec",        "duration",
+                             "fileSize",     "frameRate",       "height",            "url",          "videoBitrate",
+                             "width"};
+    for (const int i : {0, 1, 2, 5}) {
+        EXPECT_EQ(objects[i].keys(), fields);
+        EXPECT_TRUE(objects[i]["codec"].isString() && objects[i]["canCopyAudioToMP4"].isBool());
+        EXPECT_TRUE(objects[i]["duration"].isDouble() && objects[i]["fileSize"].isDouble()
+                    && objects[i]["videoBitrate"].isDouble());
+    }
+    const QJsonObject exact{{"url", QUrl::fromLocalFile(aac).toString(QUrl::FullyEncoded)},
+                            {"width", 640}, {"height", 360}, {"frameRate", 25}, {"codec", "H.264"},
+                            {"audioTrackCount", 1}, {"canCopyAudioToMP4", true}, {"fileSize", QFileInfo(aac).size()}};
+    for (auto it = exact.begin(); it != exact.end(); ++it) {
+        EXPECT_EQ(objects[0][it.key()], it.value()) << it.key().toStdString();
+    }
+    EXPECT_NEAR(objects[0]["duration"].toDouble(), 4.0, 0.05);
+    EXPECT_TRUE(objects[0]["videoBitrate"].toDouble() > 0 && objects[0]["audioBitrate"].toDouble() > 0);
+    EXPECT_FALSE(objects[1]["canCopyAudioToMP4"].toBool());
+    EXPECT_TRUE(objects[2]["width"] == 640 && objects[2]["height"] == 360);
+    EXPECT_EQ(objects[3].keys(), (QStringList{"error", "url"}));
+    EXPECT_EQ(objects[3]["url"].toString(), QUrl::fromLocalFile(media("not_video.mp4")).toString(QUrl::FullyEncoded));
+    EXPECT_EQ(objects[3]["error"].toString(), makeError(VideoProbeError::unreadable).description());
+    EXPECT_EQ(objects[4]["error"].toString(), makeError(VideoProbeError::missingVideoTrack).description());
+    EXPECT_EQ(QUrl(objects[5]["url"].toString()).toLocalFile(), odd);
+    EXPECT_FALSE(objects[5]["url"].toString().contains(' ')) << "a URL string, encoded";
+
+    // The default back end, readably.
+    result = run({"probe", aac, media("hevc_ac3.mp4"), media("not_video.mp4")});
+    EXPECT_EQ(result.exitCode, 1);
+    for (const char *text : {"640x360", "H.264", "HEVC", "kbit/s", "0:03"}) {
+        EXPECT_TRUE(result.out.contains(text)) << text << " in " << result.out.toStdString();
+    }
+    EXPECT_TRUE(result.err.contains("not_video.mp4: " + makeError(VideoProbeError::unreadable).description()));
+}
+
+// In quality mode both texts come from a sample, which is then removed; in
+// target-size mode no sample is made; JSON gives the bounds in bytes.
+TEST_F(Cli, EstimatesInBothModes)
+{
+    ToolRun result = run({"estimate", "--verbose", media("h264_aac.mp4")});
+    EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
+    const QRegularExpression texts("^Estimated size: 约 \\S+ [KMG]?B–\\S+ [KMG]?B\\n"
+                                   "Savings: (根据样片预计节省 \\d+%–\\d+%|样片未能缩小)\\n$");
+    EXPECT_TRUE(texts.match(result.out).hasMatch()) << result.out.toStdString();
+    EXPECT_TRUE(result.err.contains(m_temp.path() + "/Slimreel-preview-")) << "a sample in the temporary folder";
+
+    // 1 MB: the video gets whatever fits 92 % of it beside the audio, whatever the duration.
+    result = run({"estimate", "--verbose", "--mode", "targetSize", "--target-mb", "1", media("long.mp4")});
+    EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
+    EXPECT_TRUE(result.out.startsWith("Estimated size: 920 KB\nSavings: 目标节省约 ")) << result.out.toStdString();
+    EXPECT_FALSE(result.err.contains("Slimreel-preview-")) << "no sample is made";
+
+    result = run({"estimate", "--json", "--plan", "fastest", media("h264_aac.mp4")});
+    ASSERT_EQ(result.exitCode, 0) << result.err.toStdString();
+    const QJsonObject json = QJsonDocument::fromJson(result.out.toUtf8()).object();
+    EXPECT_EQ(json["mode"].toString(), "quality");
+    EXPECT_EQ(json["plan"].toString(), "fastest");
+    EXPECT_GT(json["lowerBound"].toInteger(-1), 0);
+    EXPECT_LE(json["lowerBound"].toInteger(), json["upperBound"].toInteger());
+    EXPECT_EQ(json["sourceBytes"].toInteger(), QFileInfo(media("h264_aac.mp4")).size());
+    EXPECT_TRUE(json["estimatedSizeText"].toString().startsWith("约 "));
+}
+
+// A batch in which each file that cannot be read gets its own line (more
+// than the controller's alert names at once) and fails the command, though
+// not as a failed video; same names from two folders get numbered outputs;
+// odd names reach the tools unchanged.
+TEST_F(Cli, CompressesABatch)
+{
+    const QList<std::pair<QString, VideoProbeError>> refused{
+        {named("notes.mp4", {}, "a text\n"), VideoProbeError::unreadable},
+        {named("song.m4a", "audio_only.m4a"), VideoProbeError::missingVideoTrack},
+        {"folder.mp4", VideoProbeError::unreadable},
+        {"gone.mp4", VideoProbeError::unreadable}};
+    ASSERT_TRUE(QDir().mkpath(path("sources/folder.mp4")));
+    const QStringList good{named("a/clip.mp4"), named("-dash.mp4"), named("b/clip.mp4"), named("line\nfeed.mp4")};
+    QStringList arguments{"compress", "--plan", "fastest", "--output", m_out, "--"};
+    QStringList errLines;
+    for (qsizetype i = 0; i < good.size(); ++i) {
+        arguments << good.at(i) << refused.at(i).first;
+        errLines << importFailure(refused.at(i).first, refused.at(i).second);
+    }
+    const ToolRun result = run(arguments);
+    EXPECT_EQ(result.exitCode, 1) << result.err.toStdString();
+    EXPECT_EQ(result.err.split('\n', Qt::SkipEmptyParts), errLines);
+    EXPECT_EQ(entries(m_out), (QStringList{"-dash-compressed.mp4", "clip-compressed-2.mp4", "clip-compressed.mp4",
+                                           "line\nfeed-compressed.mp4"}));
+    const QString out = QRegularExpression::escape(m_out);
+    for (const QString &line : {"clip.mp4: " + out + "/clip-compressed.mp4 \\(.+ → .+, \\d+% smaller\\)",
+                                "clip.mp4: " + out + "/clip-compressed-2.mp4 \\(.+\\)",
+                                "line\nfeed.mp4: " + out + "/line\nfeed-compressed.mp4 \\(.+\\)",
+                                // Not a terminal: plain progress lines.
+                                QStringLiteral("\\[1/4\\] clip.mp4 0%"), QStringLiteral("\\[3/4\\] clip.mp4 0%")}) {
+        EXPECT_TRUE(QRegularExpression("(^|\\n)" + line + "\\n").match(result.out).hasMatch()) << line.toStdString();
+    }
+    EXPECT_FALSE(result.out.contains('\r'));
+}
+
+// Ctrl-C, SIGTERM and SIGKILL at the moments that matter, and failures: the
+// program ends with the status it should, its tools end with it, and no
+// output, sample or pass folder stays.
+TEST_F(Cli, SignalsAndFailuresLeaveNothingBehind)
+{
+    const struct {
+        const char *name;
+        QStringList arguments;
+        int signal;
+        const char *waitFor; // a fake's pid file, or a pattern of standard output
+        int exitCode;        // -1: killed
+        QString err;
+        QString out;
+    } cases[] = {
+        {"Ctrl-C while the encoder hangs and ignores SIGTERM", {"compress", "-o", m_out, named("stuck.mp4")}, SIGINT,
+         "stuck", 130, {}, "stuck.mp4: not compressed"},
+        {"SIGTERM while the sample is made", {"estimate", named("sampled.mp4")}, SIGTERM, "sampled", 130, {}, {}},
+        {"SIGKILL: the encoder does not go on alone", {"compress", "-o", m_out, named("doomed.mp4")}, SIGKILL, "doomed",
+         -1, {}, {}},
+        {"Ctrl-C during a real two-pass run",
+         {"compress", "--mode", "targetSize", "-o", m_out, named("long.mp4", "long.mp4")}, SIGINT,
+         "\\[1/1\\] long.mp4 [1-9]", 130, {}, "long.mp4: not compressed"},
+        {"a sample that was never written", {"estimate", named("silent.mp4")}, 0, nullptr, 1,
+         QStringLiteral("预览生成失败：") + noValidOutputText, {}},
+        {"a source too starved to get smaller",
+         {"compress", "--plan", "fastest", "-o", m_out, named("starved.mp4", "starved.mp4")}, 0, nullptr, 1,
+         batchSummary(1), "starved.mp4: failed: " + CompressionError::outputNotSmaller().errorDescription()},
+        // Encoder trials run only for hardware whose device node exists.
+        {"an early end leaves no encoder trial running", {"compress", "-o", m_out, named("notes.mp4", {}, "text")}, 0,
+         nullptr, 1, {}, {}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const ToolRun result = run(c.arguments, c.signal, [&](const QString &out) {
+            return c.waitFor[0] == '\\' ? out.contains(QRegularExpression(c.waitFor)) : pidIn(pidFile(c.waitFor)) > 0;
+        });
+        EXPECT_EQ(result.crashed ? -1 : result.exitCode, c.exitCode) << result.err.toStdString();
+        EXPECT_TRUE(result.err.contains(c.err)) << result.err.toStdString();
+        EXPECT_TRUE(result.out.contains(c.out)) << result.out.toStdString();
+        EXPECT_EQ(entries(m_out), QStringList());
+        EXPECT_EQ(scratchLeftovers(m_temp.path()), QStringList());
+        expectNoToolLeft();
+    }
+}
+
+} // namespace
