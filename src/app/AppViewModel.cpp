@@ -360,11 +360,17 @@ void AppViewModel::generatePreview()
     if (!m_video || hasActiveTask()) {
         return;
     }
+    // The sample is the user's video: it goes where no other account can look.
+    const QString folder = Files::scratchFolder();
+    if (folder.isEmpty()) {
+        setAlertMessage(QStringLiteral("预览生成失败：无法创建私有的临时文件夹"));
+        return;
+    }
     setIsGeneratingPreview(true);
     discardPreviewFile();
     const TimeRange window = sampleWindow(m_video->duration);
     setPreviewStartTime(window.start);
-    const QUrl sample = QUrl::fromLocalFile(QDir::tempPath() + QStringLiteral("/Slimreel-preview-")
+    const QUrl sample = QUrl::fromLocalFile(folder + QStringLiteral("/Slimreel-preview-")
                                             + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()
                                             + QStringLiteral(".mp4"));
     const quint64 generation = ++m_previewGeneration;
@@ -617,11 +623,9 @@ QCoro::Task<> AppViewModel::runTask(QUuid runID, QUrl folder, CompressionSetting
 
         const Result<void> result = co_await coordinator->compress(
             info, settings, destination, std::nullopt, runProgress(runID, id, position, ids.size()), stop);
-        if (!result && !isError(result.error(), CompressionError::Case::sourceWouldBeOverwritten)) {
-            // The name was free when chosen, so whatever is there now is a broken
-            // partial output of this encode (a stopped ffmpeg leaves one behind).
-            Files::removeFile(destination.toLocalFile());
-        }
+        // Nothing to clean up after a failure: the coordinator wrote under a
+        // name of its own and removed it; whatever now has the final name is
+        // someone else's.
         if (!isAlive(self)) {
             releaseFolder();
             co_return;

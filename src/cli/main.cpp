@@ -1,6 +1,7 @@
 #include "cli/CompressCommand.h"
 #include "cli/EstimateCommand.h"
 #include "cli/ProbeCommand.h"
+#include "platform/Files.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -65,6 +66,8 @@ int main(int argc, char **argv)
     // Native inspection and export go through GStreamer; its own options are
     // not taken from the command line.
     gst_init(nullptr, nullptr);
+    // What a killed earlier Slimreel left in the private folder goes first.
+    slimreel::Files::sweepScratchFolder();
     // The command runs as a coroutine on the event loop that waitFor spins.
     return QCoro::waitFor(command->run(arguments.mid(2)));
 }

@@ -5,6 +5,9 @@
 #include "compress/NativeCompressor.h"
 #include "platform/Files.h"
 
+#include <QFile>
+#include <QFileInfo>
+
 namespace slimreel {
 
 CompressionCoordinator::CompressionCoordinator()
@@ -34,34 +37,47 @@ QCoro::Task<Result<void>> CompressionCoordinator::compress(VideoInfo info, Compr
         co_return std::unexpected(CompressionError::ffmpegUnavailable().toError());
     }
 
+    // A full-file output is written under a hidden name and gets its final
+    // name only once it is complete and smaller than its source, so a file
+    // under the final name is always a whole video, whatever ends the process.
+    // A sample is private and goes to the private scratch folder as it is.
+    const QString finalPath = destination.toLocalFile();
+    QString writtenPath = finalPath;
+    if (range) {
+        if (const Result<void> created = Files::createPrivateFile(finalPath); !created) {
+            co_return std::unexpected(created.error());
+        }
+    } else {
+        sweepOnce(QFileInfo(finalPath).absolutePath());
+        const Result<QString> partial = Files::createPartial(finalPath, Files::outputMode(info.url.toLocalFile()));
+        if (!partial) {
+            co_return std::unexpected(CompressionError::failed(partial.error().description()).toError());
+        }
+        writtenPath = *partial;
+    }
+
     // Keep the back end alive for the whole call even if cancel() swaps `m_active`.
     const std::shared_ptr<VideoCompressing> backEnd = haveFFmpeg ? m_ffmpeg : m_native;
     m_active = backEnd;
-    const QString destinationPath = destination.toLocalFile();
-    Result<void> result =
-        co_await backEnd->compress(info, settings, destination, range, std::move(progress), stop);
+    Result<void> result = co_await backEnd->compress(info, settings, QUrl::fromLocalFile(writtenPath), range,
+                                                     std::move(progress), stop);
     if (m_active == backEnd) {
         m_active.reset();
     }
 
     if (!result) {
-        // A failed or cancelled full-file encode leaves a file without an index
-        // that looks like a result. The back end cleared this path before it
-        // started, so whatever is there now is ours to remove. The two refusals
-        // below come before a back end touches the destination, so they keep it.
-        const bool backEndStarted = !isError(result.error(), CompressionError::Case::ffmpegUnavailable)
-                                    && !isError(result.error(), CompressionError::Case::unsupportedByNative);
-        if (!range && backEndStarted) {
-            Files::removeFile(destinationPath);
+        // A failed or cancelled encode leaves a file without an index; the
+        // partial name is ours alone. The controller removes a failed sample.
+        if (!range) {
+            Files::removeFile(writtenPath);
         }
         co_return result;
     }
-    const Result<std::int64_t> size = Files::fileSize(destinationPath);
+    const Result<std::int64_t> size = Files::fileSize(writtenPath);
     if (!size || *size <= 0) {
         // No file or an empty one is no result, for a sample too: a tool that
-        // claims success without writing has not succeeded. Like a partial
-        // output, an empty one is ours to remove.
-        Files::removeFile(destinationPath);
+        // claims success without writing has not succeeded.
+        Files::removeFile(writtenPath);
         co_return std::unexpected(CompressionError::failed(QStringLiteral("没有生成有效的输出文件")).toError());
     }
     // A sample may well be larger than its stretch of the source.
@@ -69,10 +85,23 @@ QCoro::Task<Result<void>> CompressionCoordinator::compress(VideoInfo info, Compr
         co_return result;
     }
     if (*size >= info.fileSize) {
-        Files::removeFile(destinationPath);
+        Files::removeFile(writtenPath);
         co_return std::unexpected(CompressionError::outputNotSmaller().toError());
     }
+    if (const Result<void> committed = Files::commitOutput(writtenPath, finalPath);
+        !committed) {
+        Files::removeFile(writtenPath);
+        co_return std::unexpected(CompressionError::failed(committed.error().description()).toError());
+    }
     co_return result;
+}
+
+void CompressionCoordinator::sweepOnce(const QString &outputFolder)
+{
+    if (!m_sweptFolders.contains(outputFolder)) {
+        m_sweptFolders.insert(outputFolder);
+        Files::sweepPartialOutputs(outputFolder);
+    }
 }
 
 QCoro::Task<void> CompressionCoordinator::cancel()

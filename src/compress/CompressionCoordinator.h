@@ -3,6 +3,9 @@
 #include "compress/VideoCompressing.h"
 #include "platform/ToolLocator.h"
 
+#include <QSet>
+#include <QString>
+
 #include <memory>
 
 namespace slimreel {
@@ -23,10 +26,14 @@ public:
     QCoro::Task<void> cancel() override;
 
 private:
+    // Removes what a killed earlier process left in a folder, before the first output goes there.
+    void sweepOnce(const QString &outputFolder);
+
     std::shared_ptr<VideoCompressing> m_ffmpeg;
     std::shared_ptr<VideoCompressing> m_native;
     ToolLocator m_ffmpegLocator;
     std::shared_ptr<VideoCompressing> m_active;
+    QSet<QString> m_sweptFolders;
 };
 
 } // namespace slimreel

@@ -253,7 +253,8 @@ QCoro::Task<Result<void>> FFmpegCompressor::compress(VideoInfo info, Compression
     if (!executable) {
         co_return std::unexpected(CompressionError::ffmpegUnavailable().toError());
     }
-    Files::removeFile(filePath(destination));
+    // The destination is the coordinator's fresh file, with the permission
+    // bits the output must have; `-y` writes over it and keeps them.
     const double duration = range ? range->length() : info.duration;
 
     if (settings.mode == CompressionMode::quality) {
@@ -266,8 +267,11 @@ QCoro::Task<Result<void>> FFmpegCompressor::compress(VideoInfo info, Compression
         co_return ran;
     }
 
-    const QString passDirectory = QDir(QDir::tempPath())
-                                      .filePath(passDirectoryPrefix
+    const QString scratch = Files::scratchFolder();
+    if (scratch.isEmpty()) {
+        co_return std::unexpected(Error::platform(QStringLiteral("无法创建私有的临时文件夹")));
+    }
+    const QString passDirectory = QDir(scratch).filePath(passDirectoryPrefix
                                                 + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
     std::error_code created;
     std::filesystem::create_directories(QFile::encodeName(passDirectory).toStdString(), created);

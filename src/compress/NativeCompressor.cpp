@@ -54,7 +54,8 @@ QCoro::Task<Result<void>> NativeCompressor::compress(VideoInfo info, Compression
         co_return failure(CompressionError::unsupportedByNative());
     }
     const auto box = std::make_shared<ExportSessionBox>(new ExportSession(info.url, preset));
-    Files::removeFile(destination.toLocalFile());
+    // The destination is the coordinator's fresh file; the sink writes over it
+    // and keeps its permission bits.
     box->session().setOutputUrl(destination);
     if (range) {
         box->session().setTimeRange(range->start, range->length());

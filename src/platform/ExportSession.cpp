@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QUuid>
 
 #include <QCoroSignal>
@@ -567,7 +568,9 @@ std::optional<QString> ExportSession::start(const MediaFramework::Description &s
     GstElement *decoder = make("uridecodebin");
     p->muxer = make("mp4mux");
     GstElement *sink = make("filesink");
-    p->faststartFile = QDir(QDir::tempPath())
+    // The moved index holds the user's pictures: private folder, else beside the output.
+    const QString scratch = Files::scratchFolder();
+    p->faststartFile = QDir(scratch.isEmpty() ? QFileInfo(m_output.toLocalFile()).absolutePath() : scratch)
                            .filePath(QStringLiteral("Slimreel-faststart-%1").arg(QUuid::createUuid().toString(QUuid::WithoutBraces)));
     g_object_set(decoder, "uri", m_source.toString(QUrl::FullyEncoded).toUtf8().constData(), nullptr);
     g_object_set(p->muxer, "faststart", TRUE, "faststart-file", QFile::encodeName(p->faststartFile).constData(), nullptr);
