@@ -3,18 +3,15 @@
 #include "compress/EncoderCatalog.h"
 #include "platform/ChildProcess.h"
 #include "platform/Files.h"
+#include "platform/QuitSignals.h"
 
 #include <QDir>
 #include <QRegularExpression>
 #include <QSet>
-#include <QSocketNotifier>
 
 #include <cerrno>
 #include <cmath>
 #include <coroutine>
-#include <csignal>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace slimreel::cli {
 
@@ -23,19 +20,6 @@ namespace {
 const QString modeOption = QStringLiteral("mode");
 const QString planOption = QStringLiteral("plan");
 const QString targetOption = QStringLiteral("target-mb");
-
-// The self-pipe: the signal handler only writes one byte; the event loop reads it.
-int signalPipe[2] = {-1, -1};
-struct sigaction previousInt {};
-struct sigaction previousTerm {};
-
-void onSignal(int signal)
-{
-    const int savedErrno = errno;
-    const char byte = static_cast<char>(signal);
-    [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
-    errno = savedErrno;
-}
 
 void printCommandLine(const QString &program, const QStringList &arguments)
 {
@@ -164,28 +148,11 @@ ControllerSession::ControllerSession(bool verbose, QObject *parent)
     // Hardware encoder trials run while the files are inspected.
     EncoderCatalog::shared().start();
 
-    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
-        m_notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, this);
-        connect(m_notifier, &QSocketNotifier::activated, this, &ControllerSession::interrupt);
-        struct sigaction action {};
-        action.sa_handler = &onSignal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART;
-        sigaction(SIGINT, &action, &previousInt);
-        sigaction(SIGTERM, &action, &previousTerm);
-    }
+    connect(new QuitSignals(this), &QuitSignals::received, this, &ControllerSession::interrupt);
 }
 
 ControllerSession::~ControllerSession()
 {
-    if (m_notifier) {
-        sigaction(SIGINT, &previousInt, nullptr);
-        sigaction(SIGTERM, &previousTerm, nullptr);
-        delete m_notifier;
-        ::close(signalPipe[0]);
-        ::close(signalPipe[1]);
-        signalPipe[0] = signalPipe[1] = -1;
-    }
     ChildProcess::setCommandObserver(nullptr);
     // The controller deletes a preview sample it still holds.
     m_controller.reset();
@@ -193,9 +160,6 @@ ControllerSession::~ControllerSession()
 
 void ControllerSession::interrupt()
 {
-    char bytes[16];
-    while (::read(signalPipe[0], bytes, sizeof bytes) > 0) {
-    }
     if (!m_interrupted) {
         write(stderr, QStringLiteral("Stopping…\n"));
     }

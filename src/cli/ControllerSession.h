@@ -14,7 +14,6 @@
 #include <memory>
 #include <optional>
 
-class QSocketNotifier;
 
 namespace slimreel::cli {
 
@@ -46,7 +45,7 @@ QString shellCommand(const QString &program, const QStringList &arguments);
 
 // One controller driven the way the window drives it: settings changes are
 // reported back, alerts are shown (on standard error) and dismissed. While it
-// exists, SIGINT and SIGTERM cancel the controller's work instead of killing
+// exists, SIGINT, SIGTERM and SIGHUP cancel the controller's work instead of killing
 // the process, so that no encoder and no partial file outlive the command.
 class ControllerSession : public QObject {
     Q_OBJECT
@@ -72,7 +71,6 @@ private:
     void interrupt();
 
     std::unique_ptr<AppViewModel> m_controller;
-    QSocketNotifier *m_notifier = nullptr;
     bool m_interrupted = false;
 };
 

@@ -1,6 +1,7 @@
 #include "ui/MainWindow.h"
 
 #include "app/AppViewModel.h"
+#include "platform/QuitSignals.h"
 #include "ui/IconProvider.h"
 
 #include <QFont>
@@ -31,6 +32,14 @@ void MainWindow::prepareProcess()
     if (qEnvironmentVariableIsEmpty("QT_MEDIA_BACKEND")) {
         qputenv("QT_MEDIA_BACKEND", "gstreamer");
     }
+}
+
+void MainWindow::closeOnQuitSignals(QQuickWindow &window)
+{
+    QObject::connect(new QuitSignals(&window), &QuitSignals::received, &window, [&window] {
+        window.close();
+        QGuiApplication::quit();
+    });
 }
 
 void MainWindow::useDesktopStyle()

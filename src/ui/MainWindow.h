@@ -25,6 +25,10 @@ public:
 
     // The window, owned by the caller; nullptr when the views fail to load, with
     // the QML errors in `errors`. The engine must outlive the window.
+    // SIGINT, SIGTERM and SIGHUP (a logout, a shutdown, `kill`) close the
+    // window as the user would; the program then stops its work and cleans up
+    // before it ends, as after any close.
+    static void closeOnQuitSignals(QQuickWindow &window);
     static std::unique_ptr<QQuickWindow> create(QQmlEngine &engine, AppViewModel &controller,
                                                 QString *errors = nullptr);
 };

@@ -1,5 +1,6 @@
 #include "app/AppViewModel.h"
 #include "compress/EncoderCatalog.h"
+#include "platform/Files.h"
 #include "ui/MainWindow.h"
 
 #include <QCommandLineParser>
@@ -57,6 +58,8 @@ int main(int argc, char **argv)
                                  QStringLiteral("[FILE...]"));
     parser.process(application);
 
+    // What a killed earlier Slimreel left in the private folder goes first.
+    Files::sweepScratchFolder();
     // The hardware-encoder trials run while the user is still choosing files.
     EncoderCatalog::shared().start();
 
@@ -82,6 +85,7 @@ int main(int argc, char **argv)
     if (!urls.isEmpty()) {
         QMetaObject::invokeMethod(window.get(), "acceptDrop", Q_ARG(QVariant, QVariant::fromValue(urls)));
     }
+    MainWindow::closeOnQuitSignals(*window);
     const int status = application.exec();
     // Work still running when the window closes is stopped, and cleans up
     // after itself, before the program ends.
