@@ -88,6 +88,9 @@ QCoro::Task<Result<void>> CompressionCoordinator::compress(VideoInfo info, Compr
         Files::removeFile(writtenPath);
         co_return std::unexpected(CompressionError::outputNotSmaller().toError());
     }
+    // The file time too is the video's: a library that sorts by it puts the
+    // output where its source is. Set before the sync, so it reaches the disk too.
+    Files::copyFileTimes(info.url.toLocalFile(), writtenPath);
     if (const Result<void> committed = Files::commitOutput(writtenPath, finalPath);
         !committed) {
         Files::removeFile(writtenPath);

@@ -64,6 +64,9 @@ QStringList head(const VideoInfo &info, const std::optional<TimeRange> &range, c
         arguments << QStringLiteral("-ss") << FFmpegCompressor::timeText(range->start);
     }
     arguments << QStringLiteral("-i") << filePath(info.url);
+    // Without it ffmpeg drops the recording date (creation_time) of the
+    // container and the streams, and photo libraries sort by that date.
+    arguments << QStringLiteral("-map_metadata") << QStringLiteral("0");
     if (range) {
         arguments << QStringLiteral("-t") << FFmpegCompressor::timeText(range->length());
     }

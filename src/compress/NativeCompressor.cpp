@@ -2,6 +2,7 @@
 
 #include "compress/CompressionError.h"
 #include "platform/Files.h"
+#include "platform/Mp4Times.h"
 
 #include <QTimer>
 
@@ -88,6 +89,11 @@ QCoro::Task<Result<void>> NativeCompressor::compress(VideoInfo info, Compression
     }
     switch (box->session().status()) {
     case ExportSession::Status::completed:
+        // The muxer stamps the time of the encode as the recording date; the
+        // source's goes in instead (none where it has none, since 0 is none).
+        // An MKV source's date is not read here, and GStreamer carries no
+        // subtitle or chapter track into the output either.
+        Mp4Times::setCreationTime(destination.toLocalFile(), Mp4Times::creationTime(info.url.toLocalFile()).value_or(0));
         if (progress) {
             progress(1.0);
         }

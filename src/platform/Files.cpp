@@ -192,6 +192,16 @@ Result<void> commitOutput(const QString &partial, const QString &finalPath)
     return {};
 }
 
+bool copyFileTimes(const QString &source, const QString &path)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(source).constData(), &st) != 0) {
+        return false;
+    }
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    return ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0;
+}
+
 std::optional<unsigned> outputMode(const QString &sourcePath)
 {
     struct stat st {};

@@ -42,6 +42,10 @@ Result<void> createPrivateFile(const QString &path);
 // under the final name meanwhile.
 Result<void> commitOutput(const QString &partial, const QString &finalPath);
 
+// Gives `path` the modification (and access) time of `source`, so that the
+// output sorts where its source does; false when either cannot be read or set.
+bool copyFileTimes(const QString &source, const QString &path);
+
 // The permission bits an output of this source gets: the source's own,
 // limited by the umask; none when the source's cannot be read.
 std::optional<unsigned> outputMode(const QString &sourcePath);
