@@ -7,6 +7,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QHash>
+#include <QRegularExpression>
 #include <QUuid>
 
 #include <charconv>
@@ -100,6 +102,26 @@ QStringList outputTail(const QString &path)
             QStringLiteral("pipe:1"),    QStringLiteral("-nostats"),    path};
 }
 
+// The text subtitle tracks, as MP4 text with their language; a sample leaves them out.
+QStringList subtitleMaps(const SourceStreams &streams, const std::optional<TimeRange> &range)
+{
+    QStringList arguments;
+    if (!range) {
+        for (const std::int64_t index : streams.textSubtitles) {
+            arguments << QStringLiteral("-map") << QStringLiteral("0:%1").arg(index);
+        }
+    }
+    return arguments;
+}
+
+QStringList subtitleCodec(const SourceStreams &streams, const std::optional<TimeRange> &range)
+{
+    if (range || streams.textSubtitles.isEmpty()) {
+        return {};
+    }
+    return {QStringLiteral("-c:s"), QStringLiteral("mov_text")};
+}
+
 QStringList aacAudio()
 {
     return {QStringLiteral("-c:a"), QStringLiteral("aac"), QStringLiteral("-b:a"), QStringLiteral("128k")};
@@ -156,9 +178,42 @@ struct TreeRemoval {
 
 } // namespace
 
-FFmpegCompressor::FFmpegCompressor(ToolLocator ffmpeg, EncoderCatalog &catalog)
+SourceStreams SourceStreams::fromProbeLines(const QStringList &lines)
+{
+    // MP4 keeps text subtitles as mov_text; pictures (PGS, DVD) it cannot hold.
+    static const QStringList textCodecs{QStringLiteral("subrip"), QStringLiteral("srt"),   QStringLiteral("ass"),
+                                        QStringLiteral("ssa"),    QStringLiteral("webvtt"), QStringLiteral("mov_text"),
+                                        QStringLiteral("text")};
+    SourceStreams streams;
+    bool firstVideo = true;
+    for (const QString &line : lines) {
+        QHash<QString, QString> fields;
+        for (const QString &pair : line.trimmed().split(QLatin1Char('|'))) {
+            const qsizetype equals = pair.indexOf(QLatin1Char('='));
+            if (equals > 0) {
+                fields.insert(pair.left(equals), pair.mid(equals + 1));
+            }
+        }
+        bool numbered = false;
+        const std::int64_t index = fields.value(QStringLiteral("index")).toLongLong(&numbered);
+        const QString type = fields.value(QStringLiteral("codec_type"));
+        if (numbered && type == QLatin1String("subtitle") && textCodecs.contains(fields.value(QStringLiteral("codec_name")))) {
+            streams.textSubtitles << index;
+        } else if (type == QLatin1String("video") && firstVideo) {
+            firstVideo = false;
+            const QString transfer = fields.value(QStringLiteral("color_transfer"));
+            static const QRegularExpression deepFormat(QStringLiteral("^p01[0-6]|p1[0-6](le|be)?$"));
+            streams.tenBitHDR = (transfer == QLatin1String("smpte2084") || transfer == QLatin1String("arib-std-b67"))
+                                && deepFormat.match(fields.value(QStringLiteral("pix_fmt"))).hasMatch();
+        }
+    }
+    return streams;
+}
+
+FFmpegCompressor::FFmpegCompressor(ToolLocator ffmpeg, EncoderCatalog &catalog, ToolLocator ffprobe)
     : m_ffmpeg(std::move(ffmpeg))
     , m_catalog(catalog)
+    , m_ffprobe(std::move(ffprobe))
 {
     // The hardware trials take a moment; by the first compression they are done.
     m_catalog.start();
@@ -188,16 +243,18 @@ QString FFmpegCompressor::timeText(double seconds)
 
 QStringList FFmpegCompressor::makeArguments(const VideoInfo &info, const CompressionSettings &settings,
                                             const QUrl &destination, const std::optional<TimeRange> &range,
-                                            const EncoderProfile &profile)
+                                            const EncoderProfile &profile, const SourceStreams &streams)
 {
     const bool profileEncoder = usesProfileEncoder(settings);
     const EncoderStrategy strategy = settings.encoderStrategy();
     const std::int64_t rate = settings.targetVideoBitrate(info);
+    const QString encoder = profileEncoder ? profile.encoder(strategy).name : QStringLiteral("libx264");
+    QString uploadFilter = profileEncoder ? profile.uploadFilter : QString{};
 
     QStringList arguments = head(info, range, profileEncoder ? profile.deviceOptions : QStringList{});
     arguments << QStringLiteral("-map") << QStringLiteral("0:v:0") << QStringLiteral("-map") << QStringLiteral("0:a?");
-    arguments << QStringLiteral("-c:v")
-              << (profileEncoder ? profile.encoder(strategy).name : QStringLiteral("libx264"));
+    arguments << subtitleMaps(streams, range);
+    arguments << QStringLiteral("-c:v") << encoder;
     arguments << QStringLiteral("-g") << decimal(settings.keyFrameInterval(info));
     if (strategy == EncoderStrategy::speedHEVC) {
         arguments << QStringLiteral("-tag:v") << QStringLiteral("hvc1");
@@ -207,29 +264,44 @@ QStringList FFmpegCompressor::makeArguments(const VideoInfo &info, const Compres
         arguments << QStringLiteral("-b:v") << decimal(rate) << QStringLiteral("-maxrate")
                   << decimal(truncToInt64(static_cast<double>(rate) * 1.25)) << QStringLiteral("-bufsize")
                   << decimal(doubled(rate));
+        if (streams.tenBitHDR && strategy == EncoderStrategy::speedHEVC) {
+            // An HDR picture in 8 bits bands visibly: HEVC keeps its 10 bits (Main 10).
+            arguments << QStringLiteral("-profile:v") << QStringLiteral("main10");
+            if (encoder == QLatin1String("libx265")) {
+                arguments << QStringLiteral("-pix_fmt") << QStringLiteral("yuv420p10le");
+            } else if (!uploadFilter.isEmpty()) {
+                uploadFilter.replace(QStringLiteral("nv12"), QStringLiteral("p010"));
+            } else {
+                arguments << QStringLiteral("-pix_fmt") << QStringLiteral("p010le");
+            }
+        } else if (streams.tenBitHDR && encoder == QLatin1String("libx264")) {
+            // H.264 stays 8-bit: High 10 plays on few devices.
+            arguments << QStringLiteral("-pix_fmt") << QStringLiteral("yuv420p");
+        }
     } else {
         arguments << QStringLiteral("-preset") << QStringLiteral("medium") << QStringLiteral("-crf")
                   << QStringLiteral("23.5") << QStringLiteral("-pix_fmt") << QStringLiteral("yuv420p");
     }
     arguments << QStringLiteral("-fps_mode") << QStringLiteral("passthrough");
-    arguments << videoFilter(info, settings, profileEncoder ? profile.uploadFilter : QString{});
+    arguments << videoFilter(info, settings, uploadFilter);
     if (profileEncoder && info.canCopyAudioToMP4) {
         arguments << QStringLiteral("-c:a") << QStringLiteral("copy");
     } else {
         arguments << aacAudio();
     }
-    arguments << outputTail(filePath(destination));
+    arguments << subtitleCodec(streams, range) << outputTail(filePath(destination));
     return arguments;
 }
 
 QStringList FFmpegCompressor::makeTwoPassArguments(const VideoInfo &info, const CompressionSettings &settings,
                                                    const QUrl &destination, const std::optional<TimeRange> &range,
-                                                   const QUrl &passLogURL, bool firstPass)
+                                                   const QUrl &passLogURL, bool firstPass,
+                                                   const SourceStreams &streams)
 {
     QStringList arguments = head(info, range, {});
     arguments << QStringLiteral("-map") << QStringLiteral("0:v:0");
     if (!firstPass) {
-        arguments << QStringLiteral("-map") << QStringLiteral("0:a?");
+        arguments << QStringLiteral("-map") << QStringLiteral("0:a?") << subtitleMaps(streams, range);
     }
     arguments << QStringLiteral("-c:v") << QStringLiteral("libx264") << QStringLiteral("-preset")
               << QStringLiteral("medium") << QStringLiteral("-b:v") << decimal(settings.targetVideoBitrate(info))
@@ -243,7 +315,7 @@ QStringList FFmpegCompressor::makeTwoPassArguments(const VideoInfo &info, const 
                   << QStringLiteral("-progress") << QStringLiteral("pipe:1") << QStringLiteral("-nostats")
                   << QStringLiteral("/dev/null");
     } else {
-        arguments << aacAudio() << outputTail(filePath(destination));
+        arguments << aacAudio() << subtitleCodec(streams, range) << outputTail(filePath(destination));
     }
     return arguments;
 }
@@ -259,10 +331,14 @@ QCoro::Task<Result<void>> FFmpegCompressor::compress(VideoInfo info, Compression
     // The destination is the coordinator's fresh file, with the permission
     // bits the output must have; `-y` writes over it and keeps them.
     const double duration = range ? range->length() : info.duration;
+    SourceStreams streams;
+    if (!range) {
+        streams = co_await readSourceStreams(info.url, stop);
+    }
 
     if (settings.mode == CompressionMode::quality) {
         const EncoderProfile profile = co_await m_catalog.profile();
-        const auto ran = co_await run(*executable, makeArguments(info, settings, destination, range, profile),
+        const auto ran = co_await run(*executable, makeArguments(info, settings, destination, range, profile, streams),
                                       duration, 0.0, 1.0, progress, stop);
         if (ran) {
             report(progress, 1.0);
@@ -285,7 +361,7 @@ QCoro::Task<Result<void>> FFmpegCompressor::compress(VideoInfo info, Compression
     const QUrl passLog = QUrl::fromLocalFile(QDir(passDirectory).filePath(QStringLiteral("x264")));
 
     const auto first = co_await run(*executable,
-                                    makeTwoPassArguments(info, settings, destination, range, passLog, true),
+                                    makeTwoPassArguments(info, settings, destination, range, passLog, true, streams),
                                     duration, 0.0, 0.5, progress, stop);
     if (!first) {
         co_return first;
@@ -294,7 +370,7 @@ QCoro::Task<Result<void>> FFmpegCompressor::compress(VideoInfo info, Compression
         co_return std::unexpected(Error::taskCancelled());
     }
     const auto second = co_await run(*executable,
-                                     makeTwoPassArguments(info, settings, destination, range, passLog, false),
+                                     makeTwoPassArguments(info, settings, destination, range, passLog, false, streams),
                                      duration, 0.5, 0.5, progress, stop);
     if (!second) {
         co_return second;
@@ -302,6 +378,23 @@ QCoro::Task<Result<void>> FFmpegCompressor::compress(VideoInfo info, Compression
     Files::removeTree(passDirectory);
     report(progress, 1.0);
     co_return second;
+}
+
+QCoro::Task<SourceStreams> FFmpegCompressor::readSourceStreams(const QUrl &source, std::stop_token stop) const
+{
+    const std::optional<QString> ffprobe = m_ffprobe.locate();
+    if (!ffprobe) {
+        co_return SourceStreams{};
+    }
+    QStringList arguments{QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
+                          QStringLiteral("stream=index,codec_type,codec_name,pix_fmt,color_transfer"),
+                          QStringLiteral("-of"), QStringLiteral("compact=p=0")};
+    arguments << filePath(source);
+    const auto output = co_await ChildProcess::run(*ffprobe, std::move(arguments), std::move(stop));
+    if (!output || !output->succeeded()) {
+        co_return SourceStreams{};
+    }
+    co_return SourceStreams::fromProbeLines(QString::fromUtf8(output->standardOutput).split(QLatin1Char('\n')));
 }
 
 QCoro::Task<void> FFmpegCompressor::cancel()
