@@ -231,16 +231,21 @@ bool aloneInScratchFolder()
     } ownLocks;
     const QMutexLocker lock(&mutex);
     if (!ownLocks.contains(folder)) {
-        const QString path = QDir(folder).filePath(
-            lockPrefix + QUuid::createUuid().toString(QUuid::WithoutBraces) + QStringLiteral(".lock"));
-        const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        // Locked under another name first and then renamed, so that no other
+        // process ever sees this lock unheld and removes it as a dead one's.
+        const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+        const QString path = QDir(folder).filePath(lockPrefix + id + QStringLiteral(".lock"));
+        const QByteArray starting = QFile::encodeName(QDir(folder).filePath(QStringLiteral(".starting-") + id));
+        const int fd = ::open(starting.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0
+            || ::rename(starting.constData(), QFile::encodeName(path).constData()) != 0) {
+            ::unlink(starting.constData());
             return false;
         }
         ownLocks.insert(folder, QFileInfo(path).fileName());
     }
     bool alone = true;
-    const QStringList locks = QDir(folder).entryList({lockPrefix + QLatin1Char('*')}, QDir::Files | QDir::Hidden);
+    const QStringList locks = QDir(folder).entryList({lockPrefix + QStringLiteral("*.lock")}, QDir::Files | QDir::Hidden);
     for (const QString &name : locks) {
         if (name == ownLocks.value(folder)) {
             continue;
