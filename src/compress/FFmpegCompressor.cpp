@@ -260,24 +260,25 @@ QStringList FFmpegCompressor::makeArguments(const VideoInfo &info, const Compres
         arguments << QStringLiteral("-tag:v") << QStringLiteral("hvc1");
     }
     if (profileEncoder) {
-        arguments << profile.encoder(strategy).speedOptions;
-        arguments << QStringLiteral("-b:v") << decimal(rate) << QStringLiteral("-maxrate")
-                  << decimal(truncToInt64(static_cast<double>(rate) * 1.25)) << QStringLiteral("-bufsize")
-                  << decimal(doubled(rate));
-        if (streams.tenBitHDR && strategy == EncoderStrategy::speedHEVC) {
+        QStringList speedOptions = profile.encoder(strategy).speedOptions;
+        const bool mainTen = streams.tenBitHDR && strategy == EncoderStrategy::speedHEVC;
+        if (mainTen) {
             // An HDR picture in 8 bits bands visibly: HEVC keeps its 10 bits (Main 10).
-            arguments << QStringLiteral("-profile:v") << QStringLiteral("main10");
-            if (encoder == QLatin1String("libx265")) {
-                arguments << QStringLiteral("-pix_fmt") << QStringLiteral("yuv420p10le");
+            // The H.264 plans stay 8-bit, since High 10 plays on few devices.
+            const qsizetype pixelFormat = speedOptions.indexOf(QStringLiteral("-pix_fmt"));
+            if (pixelFormat >= 0 && pixelFormat + 1 < speedOptions.size()) {
+                speedOptions[pixelFormat + 1] = QStringLiteral("yuv420p10le");
             } else if (!uploadFilter.isEmpty()) {
                 uploadFilter.replace(QStringLiteral("nv12"), QStringLiteral("p010"));
             } else {
-                arguments << QStringLiteral("-pix_fmt") << QStringLiteral("p010le");
+                speedOptions << QStringLiteral("-pix_fmt") << QStringLiteral("p010le");
             }
-        } else if (streams.tenBitHDR && encoder == QLatin1String("libx264")) {
-            // H.264 stays 8-bit: High 10 plays on few devices.
-            arguments << QStringLiteral("-pix_fmt") << QStringLiteral("yuv420p");
+            speedOptions << QStringLiteral("-profile:v") << QStringLiteral("main10");
         }
+        arguments << speedOptions;
+        arguments << QStringLiteral("-b:v") << decimal(rate) << QStringLiteral("-maxrate")
+                  << decimal(truncToInt64(static_cast<double>(rate) * 1.25)) << QStringLiteral("-bufsize")
+                  << decimal(doubled(rate));
     } else {
         arguments << QStringLiteral("-preset") << QStringLiteral("medium") << QStringLiteral("-crf")
                   << QStringLiteral("23.5") << QStringLiteral("-pix_fmt") << QStringLiteral("yuv420p");
