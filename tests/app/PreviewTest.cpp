@@ -2,6 +2,8 @@
 
 #include "support/TestSupport.h"
 
+#include "platform/Files.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -60,7 +62,7 @@ TEST_F(PreviewTest, SampleIsMadeFromTheSelectedVideoIntoATemporaryFile)
     EXPECT_EQ(call.info, *vm->video());
     EXPECT_EQ(call.settings, vm->settings());
     const QFileInfo sample(call.destination.toLocalFile());
-    EXPECT_EQ(sample.absolutePath(), QFileInfo(QDir::tempPath()).absoluteFilePath());
+    EXPECT_EQ(sample.absolutePath(), Files::scratchFolder());
     EXPECT_TRUE(QRegularExpression(QStringLiteral("^Slimreel-preview-[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-"
                                                   "[0-9A-F]{12}\\.mp4$"))
                     .match(sample.fileName())

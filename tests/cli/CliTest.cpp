@@ -36,7 +36,9 @@ color=*) echo $$ > '%1/trial.pid'; exec sleep 30 ;;)")
     }
 
     // Runs the program to its end; with `signal`, sends it once `reached(standard output so far)`.
-    ToolRun run(const QStringList &arguments, int signal = 0, const std::function<bool(const QString &)> &reached = {})
+    // `meanwhile` runs between the two, while the program still works.
+    ToolRun run(const QStringList &arguments, int signal = 0, const std::function<bool(const QString &)> &reached = {},
+                const std::function<void()> &meanwhile = {})
     {
         QProcess process;
         process.setWorkingDirectory(path("sources"));
@@ -44,6 +46,9 @@ color=*) echo $$ > '%1/trial.pid'; exec sleep 30 ;;)")
         QString out;
         if (signal != 0) {
             EXPECT_TRUE(spinUntil([&] { return reached(out += QString::fromUtf8(process.readAllStandardOutput())); }));
+            if (meanwhile) {
+                meanwhile();
+            }
             EXPECT_EQ(process.state(), QProcess::Running) << "the program ended before the signal";
             ::kill(static_cast<pid_t>(process.processId()), signal);
         }
@@ -159,7 +164,7 @@ TEST_F(Cli, EstimatesInBothModes)
     const QRegularExpression texts("^Estimated size: 约 \\S+ [KMG]?B–\\S+ [KMG]?B\\n"
                                    "Savings: (根据样片预计节省 \\d+%–\\d+%|样片未能缩小)\\n$");
     EXPECT_TRUE(texts.match(result.out).hasMatch()) << result.out.toStdString();
-    EXPECT_TRUE(result.err.contains(m_temp.path() + "/Slimreel-preview-")) << "a sample in the temporary folder";
+    EXPECT_TRUE(result.err.contains(Files::scratchFolder() + "/Slimreel-preview-")) << "a sample in the private scratch folder";
 
     // 1 MB: the video gets whatever fits 92 % of it beside the audio, whatever the duration.
     result = run({"estimate", "--verbose", "--mode", "targetSize", "--target-mb", "1", media("long.mp4")});
@@ -232,6 +237,11 @@ TEST_F(Cli, SignalsAndFailuresLeaveNothingBehind)
         {"SIGTERM while the sample is made", {"estimate", named("sampled.mp4")}, SIGTERM, "sampled", 130, {}, {}},
         {"SIGKILL: the encoder does not go on alone", {"compress", "-o", m_out, named("doomed.mp4")}, SIGKILL, "doomed",
          -1, {}, {}},
+        {"SIGKILL during a real run", {"compress", "--plan", "highQuality", "-o", m_out, named("whole.mp4", "long.mp4")},
+         SIGKILL, "\\[1/1\\] whole.mp4 [1-9]", -1, {}, {}},
+        {"SIGKILL during a real two-pass run",
+         {"compress", "--mode", "targetSize", "-o", m_out, named("passes.mp4", "long.mp4")}, SIGKILL,
+         "\\[1/1\\] passes.mp4 [1-9]", -1, {}, {}},
         {"Ctrl-C during a real two-pass run",
          {"compress", "--mode", "targetSize", "-o", m_out, named("long.mp4", "long.mp4")}, SIGINT,
          "\\[1/1\\] long.mp4 [1-9]", 130, {}, "long.mp4: not compressed"},
@@ -246,12 +256,32 @@ TEST_F(Cli, SignalsAndFailuresLeaveNothingBehind)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        const ToolRun result = run(c.arguments, c.signal, [&](const QString &out) {
+        const QString tag = QString::number(&c - cases);
+        const auto reached = [&](const QString &out) {
             return c.waitFor[0] == '\\' ? out.contains(QRegularExpression(c.waitFor)) : pidIn(pidFile(c.waitFor)) > 0;
-        });
+        };
+        // A second program writing into the same folder meanwhile keeps its hands off the first one's files.
+        const auto second = [&] {
+            const QStringList before = entries(m_out);
+            EXPECT_EQ(run({"compress", "--plan", "fastest", "-o", m_out, named("second" + tag + ".mp4")}).exitCode, 0);
+            for (const QString &entry : before) {
+                EXPECT_TRUE(QFile::exists(QDir(m_out).filePath(entry))) << entry.toStdString();
+            }
+            QFile::remove(QDir(m_out).filePath("second" + tag + "-compressed.mp4"));
+        };
+        const bool killed = c.signal == SIGKILL;
+        const ToolRun result = run(c.arguments, c.signal, reached, killed ? std::function<void()>(second) : nullptr);
         EXPECT_EQ(result.crashed ? -1 : result.exitCode, c.exitCode) << result.err.toStdString();
         EXPECT_TRUE(result.err.contains(c.err)) << result.err.toStdString();
         EXPECT_TRUE(result.out.contains(c.out)) << result.out.toStdString();
+        if (killed) {
+            // At worst a hidden partial file, never a broken video under a final name; the next start removes it.
+            EXPECT_EQ(QDir(m_out).entryList(QDir::Files), QStringList());
+            expectNoToolLeft();
+            EXPECT_EQ(run({"compress", "--plan", "fastest", "-o", m_out, named("next" + tag + ".mp4")}).exitCode, 0);
+            EXPECT_EQ(entries(m_out), QStringList{"next" + tag + "-compressed.mp4"});
+            QFile::remove(QDir(m_out).filePath("next" + tag + "-compressed.mp4"));
+        }
         EXPECT_EQ(entries(m_out), QStringList());
         EXPECT_EQ(scratchLeftovers(m_temp.path()), QStringList());
         expectNoToolLeft();

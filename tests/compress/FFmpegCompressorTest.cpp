@@ -1,4 +1,5 @@
 #include "compress/FFmpegCompressor.h"
+#include "platform/Files.h"
 #include "probe/VideoProbeService.h"
 #include "support/Fakes.h"
 #include "support/TestSupport.h"
@@ -96,7 +97,7 @@ TEST(FFmpegArguments, GoldenListsAndTheirChoicesBySourceAndPlan)
 {
     EXPECT_EQ(single(video(3840, 2160, true, 29.97), recommended, EncoderProfile::macOS(), TimeRange{30.0, 35.0}),
               (QStringList{"-hide_banner", "-loglevel", "error", "-nostdin", "-y", "-ss", "30.0", "-i", "/Videos/in put.mov",
-                           "-t", "5.0", "-map", "0:v:0", "-map", "0:a?", "-c:v", "hevc_videotoolbox", "-g", "300",
+                           "-map_metadata", "0", "-t", "5.0", "-map", "0:v:0", "-map", "0:a?", "-c:v", "hevc_videotoolbox", "-g", "300",
                            "-tag:v", "hvc1", "-prio_speed", "true", "-b:v", "3120000", "-maxrate", "3900000", "-bufsize",
                            "6240000", "-fps_mode", "passthrough", "-vf", "scale=-2:'min(ih,1080)'", "-c:a", "copy",
                            "-movflags", "+faststart", "-progress", "pipe:1", "-nostats", "/Out/out.mp4"}));
@@ -104,11 +105,11 @@ TEST(FFmpegArguments, GoldenListsAndTheirChoicesBySourceAndPlan)
     // 25 MB over 100 s with one audio track: 1,712,000 bit/s; the audio is always encoded.
     const VideoInfo hd = video(1920, 1080, true, 25, 100);
     EXPECT_EQ(pass(hd, true), (QStringList{"-hide_banner", "-loglevel", "error", "-nostdin", "-y", "-i", "/Videos/in put.mov",
-                                           "-map", "0:v:0", "-c:v", "libx264", "-preset", "medium", "-b:v", "1712000", "-g",
+                                           "-map_metadata", "0", "-map", "0:v:0", "-c:v", "libx264", "-preset", "medium", "-b:v", "1712000", "-g",
                                            "250", "-pix_fmt", "yuv420p", "-fps_mode", "passthrough", "-pass", "1", "-passlogfile",
                                            "/tmp/pass/x264", "-an", "-f", "null", "-progress", "pipe:1", "-nostats", "/dev/null"}));
     EXPECT_EQ(pass(hd, false), (QStringList{"-hide_banner", "-loglevel", "error", "-nostdin", "-y", "-i", "/Videos/in put.mov",
-                                            "-map", "0:v:0", "-map", "0:a?", "-c:v", "libx264", "-preset", "medium", "-b:v",
+                                            "-map_metadata", "0", "-map", "0:v:0", "-map", "0:a?", "-c:v", "libx264", "-preset", "medium", "-b:v",
                                             "1712000", "-g", "250", "-pix_fmt", "yuv420p", "-fps_mode", "passthrough", "-pass",
                                             "2", "-passlogfile", "/tmp/pass/x264", "-c:a", "aac", "-b:a", "128k", "-movflags",
                                             "+faststart", "-progress", "pipe:1", "-nostats", "/Out/out.mp4"}));
@@ -165,6 +166,53 @@ TEST(FFmpegArguments, GoldenListsAndTheirChoicesBySourceAndPlan)
     EXPECT_EQ(vaapi.mid(5, 3), (QStringList{"-vaapi_device", "/dev/dri/renderD128", "-ss"}));
     EXPECT_EQ(after(vaapi, "-vf"), QStringLiteral("scale=-2:'min(ih,720)',format=nv12,hwupload"));
     EXPECT_EQ(single(video(1920, 1080, true), highQuality, EncoderProfile::vaapi()), single(video(1920, 1080, true), highQuality));
+}
+
+// What ffprobe says of the streams decides the subtitle tracks and the bit depth.
+TEST(FFmpegArguments, SubtitlesAndTenBitHDRFromTheSourceStreams)
+{
+    const SourceStreams none;
+    const SourceStreams read = SourceStreams::fromProbeLines(
+        {"index=0|codec_name=hevc|codec_type=video|pix_fmt=yuv420p10le|color_transfer=arib-std-b67",
+         "index=1|codec_name=aac|codec_type=audio|pix_fmt=N/A|color_transfer=N/A",
+         "index=2|codec_name=subrip|codec_type=subtitle", "index=3|codec_name=hdmv_pgs_subtitle|codec_type=subtitle",
+         "index=4|codec_name=ass|codec_type=subtitle", "index=5|codec_name=mjpeg|codec_type=video|pix_fmt=yuvj420p"});
+    EXPECT_EQ(read, (SourceStreams{{2, 4}, true}));
+    EXPECT_FALSE(SourceStreams::fromProbeLines({"index=0|codec_type=video|pix_fmt=yuv420p|color_transfer=arib-std-b67"}).tenBitHDR);
+    EXPECT_FALSE(SourceStreams::fromProbeLines({"index=0|codec_type=video|pix_fmt=yuv420p10le|color_transfer=bt709"}).tenBitHDR);
+
+    const VideoInfo hd = video(1920, 1080, true);
+    const auto with = [&](const CompressionSettings &settings, const EncoderProfile &profile, const SourceStreams &streams,
+                          std::optional<TimeRange> range = {}) {
+        return FFmpegCompressor::makeArguments(hd, settings, output, range, profile, streams);
+    };
+    const auto twoPass = [&](const SourceStreams &streams) {
+        return FFmpegCompressor::makeTwoPassArguments(hd, targetSize(25), output, std::nullopt,
+                                                      QUrl::fromLocalFile(QStringLiteral("/tmp/pass/x264")), false, streams);
+    };
+    const QStringList subtitles{"-map", "0:2", "-map", "0:4"};
+    for (const QStringList &arguments : {with(recommended, EncoderProfile::software(), read), with(highQuality, EncoderProfile::software(), read), twoPass(read)}) {
+        EXPECT_EQ(arguments.mid(arguments.indexOf("0:a?") + 1, 4), subtitles) << arguments.join(' ').toStdString();
+        EXPECT_EQ(after(arguments, "-c:s"), "mov_text");
+    }
+    // The sample leaves them out; without text tracks nothing is added.
+    const QStringList sample = with(recommended, EncoderProfile::software(), read, TimeRange{2, 7});
+    EXPECT_FALSE(sample.contains("0:2") || sample.contains("-c:s")) << sample.join(' ').toStdString();
+    EXPECT_EQ(after(with(recommended, EncoderProfile::software(), SourceStreams{{}, true}), "-c:s"), absent);
+
+    // HEVC keeps 10 bits (Main 10) for HDR, in software and hardware; H.264 stays 8-bit.
+    const QStringList x265 = with(recommended, EncoderProfile::software(), read);
+    EXPECT_EQ(after(x265, "-profile:v"), "main10");
+    EXPECT_EQ(after(x265, "-pix_fmt"), "yuv420p10le");
+    EXPECT_EQ(after(with(recommended, EncoderProfile::nvenc(), read), "-pix_fmt"), "p010le");
+    EXPECT_EQ(after(with(recommended, EncoderProfile::vaapi(), read), "-vf"), "format=p010,hwupload");
+    EXPECT_EQ(x265.count("-pix_fmt"), 1);
+    EXPECT_EQ(after(with(recommended, EncoderProfile::software(), none), "-pix_fmt"), "yuv420p");
+    for (const QStringList &h264 : {with(fastest, EncoderProfile::software(), read), with(fastest, EncoderProfile::nvenc(), read),
+                                    with(highQuality, EncoderProfile::software(), read), twoPass(read)}) {
+        EXPECT_EQ(after(h264, "-profile:v"), absent) << h264.join(' ').toStdString();
+        EXPECT_NE(after(h264, "-pix_fmt"), "yuv420p10le");
+    }
 }
 
 TEST_F(FFmpegCompressorTest, RealEncodesOfTheTestVideos)
@@ -267,7 +315,7 @@ TEST_F(FFmpegCompressorTest, ProgressAndFailuresOfFakeRuns)
             // Every pass got the same prefix, in a fresh folder in the temporary folder.
             const QStringList logs = lines("logs");
             EXPECT_TRUE(logs.size() == c.runs && logs.first() == logs.last()) << logs.join(' ').toStdString();
-            EXPECT_TRUE(logs.value(0).startsWith(QDir(QDir::tempPath()).filePath(QStringLiteral("Slimreel-pass-"))));
+            EXPECT_TRUE(logs.value(0).startsWith(QDir(Files::scratchFolder()).filePath(QStringLiteral("Slimreel-pass-"))));
         }
     }
 }

@@ -342,13 +342,14 @@ private:
                 m_succeededCalls << call;
                 m_coordinator->succeed(call, bytes);
             } else if (choice == failCall) {
-                const auto partial = chance(0.5) ? static_cast<qint64>(100 + below(1000)) : 0;
                 Error error = CompressionError::failed(QStringLiteral("boom %1").arg(call)).toError();
                 if (chance(0.25)) {
                     error = CompressionError::cancelled().toError();
                 } else if (chance(0.1)) {
                     error = Error::taskCancelled();
                 }
+                // A full run's partial output lies under the coordinator's own hidden name, not here.
+                const auto partial = m_coordinator->calls.at(call)->range && chance(0.5) ? static_cast<qint64>(100 + below(1000)) : 0;
                 m_log << QStringLiteral("%1 fails (%2, %3 partial bytes)").arg(what, error.description()).arg(partial);
                 failCurrent(call, error, partial);
             } else {

@@ -5,6 +5,7 @@
 #include "compress/EncoderCatalog.h"
 #include "compress/FFmpegCompressor.h"
 #include "compress/NativeCompressor.h"
+#include "platform/Files.h"
 #include "support/Fakes.h" // the error types too
 #include "support/TestSupport.h"
 
@@ -35,9 +36,12 @@ inline QStringList entries(const QString &folder) // sorted, hidden ones too
 {
     return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
 }
-// Preview samples and two-pass folders in the temporary folder `folder`.
-inline QStringList scratchLeftovers(const QString &folder)
+// Preview samples and two-pass folders in this user's scratch folder (the one
+// under the private temporary folder `tempFolder` while tests run).
+inline QStringList scratchLeftovers(const QString &tempFolder)
 {
+    const QString folder = Files::scratchFolder();
+    EXPECT_TRUE(folder.startsWith(tempFolder)) << folder.toStdString();
     return QDir(folder).entryList({"Slimreel-preview-*", "Slimreel-pass-*"}, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
 }
 
@@ -184,7 +188,7 @@ public:
         const ToolLocator ffprobeAt(ffprobe.isEmpty() ? ToolLocator::defaultCandidates("ffprobe") : ffprobe);
         vm = std::make_unique<AppViewModel>(
             std::make_shared<VideoProbeService>(ffprobeAt),
-            std::make_shared<CompressionCoordinator>(std::make_shared<FFmpegCompressor>(ffmpegAt, catalog),
+            std::make_shared<CompressionCoordinator>(std::make_shared<FFmpegCompressor>(ffmpegAt, catalog, ffprobeAt),
                                                      std::make_shared<NativeCompressor>(), ffmpegAt),
             std::make_shared<RecordingFileAccess>());
         QObject::connect(vm.get(), &AppViewModel::settingsChanged, vm.get(), &AppViewModel::settingsDidChange);

@@ -1,5 +1,7 @@
 #include "support/TestSupport.h"
 
+#include "platform/Files.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -46,7 +48,7 @@ bool spinUntil(const std::function<bool()> &done, std::chrono::milliseconds time
 
 QStringList tempEntries(const QString &prefix)
 {
-    return QDir(QDir::tempPath()).entryList({prefix + QLatin1Char('*')}, QDir::AllEntries | QDir::NoDotAndDotDot);
+    return QDir(Files::scratchFolder()).entryList({prefix + QLatin1Char('*')}, QDir::AllEntries | QDir::NoDotAndDotDot);
 }
 
 PrivateTempFolder::PrivateTempFolder()

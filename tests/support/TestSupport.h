@@ -27,7 +27,7 @@ T wait(QCoro::Task<T> task)
 // Spins the event loop until `done()` or the timeout; returns done().
 bool spinUntil(const std::function<bool()> &done, std::chrono::milliseconds timeout = std::chrono::seconds(30));
 
-// Entries of the temporary folder whose names start with `prefix`.
+// Entries of the scratch folder (samples, pass folders) whose names start with `prefix`.
 QStringList tempEntries(const QString &prefix);
 
 // Points the system's temporary folder (TMPDIR) at a fresh folder while it

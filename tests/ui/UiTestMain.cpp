@@ -16,6 +16,7 @@ Q_IMPORT_QML_PLUGIN(SlimreelPlugin)
 int main(int argc, char **argv)
 {
     testing::InitGoogleMock(&argc, argv);
+    qunsetenv("XDG_RUNTIME_DIR"); // as in the other test programs
     slimreel::uitest::haveDisplay = !qEnvironmentVariableIsEmpty("DISPLAY")
         || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
     if (qEnvironmentVariableIsEmpty("QT_MEDIA_BACKEND")) {
