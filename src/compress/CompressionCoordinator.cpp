@@ -42,6 +42,7 @@ QCoro::Task<Result<void>> CompressionCoordinator::compress(VideoInfo info, Compr
     // under the final name is always a whole video, whatever ends the process.
     // A sample is private and goes to the private scratch folder as it is.
     const QString finalPath = destination.toLocalFile();
+    const std::optional<unsigned> mode = Files::outputMode(info.url.toLocalFile());
     QString writtenPath = finalPath;
     if (range) {
         if (const Result<void> created = Files::createPrivateFile(finalPath); !created) {
@@ -49,7 +50,7 @@ QCoro::Task<Result<void>> CompressionCoordinator::compress(VideoInfo info, Compr
         }
     } else {
         sweepOnce(QFileInfo(finalPath).absolutePath());
-        const Result<QString> partial = Files::createPartial(finalPath, Files::outputMode(info.url.toLocalFile()));
+        const Result<QString> partial = Files::createPartial(finalPath, mode);
         if (!partial) {
             co_return std::unexpected(CompressionError::failed(partial.error().description()).toError());
         }
@@ -91,7 +92,7 @@ QCoro::Task<Result<void>> CompressionCoordinator::compress(VideoInfo info, Compr
     // The file time too is the video's: a library that sorts by it puts the
     // output where its source is. Set before the sync, so it reaches the disk too.
     Files::copyFileTimes(info.url.toLocalFile(), writtenPath);
-    if (const Result<void> committed = Files::commitOutput(writtenPath, finalPath);
+    if (const Result<void> committed = Files::commitOutput(writtenPath, finalPath, mode);
         !committed) {
         Files::removeFile(writtenPath);
         co_return std::unexpected(CompressionError::failed(committed.error().description()).toError());

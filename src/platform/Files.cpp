@@ -145,7 +145,10 @@ Result<QString> createPartial(const QString &finalPath, std::optional<unsigned> 
     if (fd < 0) {
         return std::unexpected(systemError(QStringLiteral("无法创建输出文件")));
     }
-    const unsigned bits = mode.value_or(0666 & ~currentUmask());
+    // The owner may always write it while it is being written (a read-only
+    // source must not make its own output unwritable); the exact bits follow
+    // at commitOutput().
+    const unsigned bits = mode.value_or(0666 & ~currentUmask()) | 0600;
     const bool set = ::fchmod(fd, bits) == 0;
     ::close(fd);
     if (!set) {
@@ -170,9 +173,12 @@ Result<void> createPrivateFile(const QString &path)
     return {};
 }
 
-Result<void> commitOutput(const QString &partial, const QString &finalPath)
+Result<void> commitOutput(const QString &partial, const QString &finalPath, std::optional<unsigned> mode)
 {
     const QByteArray from = QFile::encodeName(partial);
+    if (mode && ::chmod(from.constData(), *mode) != 0) {
+        return std::unexpected(systemError(QStringLiteral("无法设置输出文件权限")));
+    }
     const QByteArray to = QFile::encodeName(finalPath);
     // A power cut after the rename must not leave an empty file under the final name.
     if (!syncPath(from, O_RDONLY)) {

@@ -29,18 +29,18 @@ QUrl standardized(const QUrl &url);
 QString scratchFolder();
 
 // A new, empty file under a hidden name of its own beside `finalPath`, where an
-// output is written until it is complete and checked. It has the permission
-// bits `mode` from the start (the umask's default when none is given), so a
-// private video is never readable by others, not even half-written.
+// output is written until it is complete and checked. Group and others get no
+// more than `mode` from the start (the umask's default when none is given), so
+// a private video is never readable by others, not even half-written.
 Result<QString> createPartial(const QString &finalPath, std::optional<unsigned> mode);
 
 // An empty file only its owner can read, for a sample of someone's video.
 Result<void> createPrivateFile(const QString &path);
 
-// Gives a finished partial output its final name: data and folder synced to
-// the disk first, then renamed without replacing whatever may have appeared
-// under the final name meanwhile.
-Result<void> commitOutput(const QString &partial, const QString &finalPath);
+// Gives a finished partial output its permission bits `mode` and its final
+// name: data and folder synced to the disk first, then renamed without
+// replacing whatever may have appeared under the final name meanwhile.
+Result<void> commitOutput(const QString &partial, const QString &finalPath, std::optional<unsigned> mode = {});
 
 // Gives `path` the modification (and access) time of `source`, so that the
 // output sorts where its source does; false when either cannot be read or set.

@@ -139,7 +139,7 @@ TEST(Metadata, WhatTheSourceCarriesSurvivesEveryPlan)
         {"film, recommended", film, Engine::ffmpeg, {}, filmAs, 0644},
         {"film, high quality", film, Engine::ffmpeg, {.plan = CompressionPlan::highQuality}, filmAs, 0640},
         {"film, target size", film, Engine::ffmpeg, {.mode = CompressionMode::targetSize, .targetSizeMB = 0.2}, filmAs, 0600},
-        {"phone, recommended", phone, Engine::ffmpeg, {}, phoneAs, 0600},
+        {"phone, recommended, read-only", phone, Engine::ffmpeg, {}, phoneAs, 0444},
         {"phone, native", phone, Engine::native, {}, phoneNative, 0600},
         {"hlg, fastest", hlg, Engine::ffmpeg, {.plan = CompressionPlan::fastest}, hlgAs, 0644},
         {"hlg, recommended", hlg, Engine::ffmpeg, {}, hlgTenBit, 0644},

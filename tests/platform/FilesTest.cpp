@@ -95,7 +95,7 @@ TEST(Files, OutputsTakeTheSourcesModeAndTheirFinalNameOnlyWhenWhole)
         unsigned source;
         mode_t umask;
         unsigned output;
-    } modes[] = {{0600, 022, 0600}, {0644, 022, 0644}, {0666, 022, 0644}, {0644, 077, 0600}};
+    } modes[] = {{0600, 022, 0600}, {0644, 022, 0644}, {0666, 022, 0644}, {0644, 077, 0600}, {0444, 022, 0444}};
     for (const auto &m : modes) {
         ::chmod(QFile::encodeName(source).constData(), m.source);
         const mode_t previous = ::umask(m.umask);
@@ -107,7 +107,8 @@ TEST(Files, OutputsTakeTheSourcesModeAndTheirFinalNameOnlyWhenWhole)
     // Hidden, marked as ours, beside the final name (a rename, never a copy), and
     // private from the start when the source is.
     const QString final = dir.filePath(QStringLiteral("clip-compressed.mp4"));
-    const Result<QString> partial = Files::createPartial(final, 0600);
+    // A read-only source's output stays writable for its writer until it is whole.
+    const Result<QString> partial = Files::createPartial(final, 0400);
     ASSERT_TRUE(partial);
     const QString name = QFileInfo(*partial).fileName();
     EXPECT_TRUE(name.startsWith(QLatin1String(".clip-compressed")) && name.contains(QLatin1String("slimreel-partial"))
@@ -118,9 +119,9 @@ TEST(Files, OutputsTakeTheSourcesModeAndTheirFinalNameOnlyWhenWhole)
     EXPECT_NE(Files::createPartial(final, 0600).value_or(QString()), *partial) << "two writers never share one";
 
     ASSERT_TRUE(write(*partial, "video"));
-    ASSERT_TRUE(Files::commitOutput(*partial, final));
+    ASSERT_TRUE(Files::commitOutput(*partial, final, 0400));
     EXPECT_FALSE(QFile::exists(*partial));
-    EXPECT_EQ(modeOf(final), 0600u);
+    EXPECT_EQ(modeOf(final), 0400u);
     // Whatever appeared under the final name meanwhile is never replaced.
     const QString second = Files::createPartial(final, std::nullopt).value_or(QString());
     ASSERT_TRUE(write(second, "second"));
