@@ -217,6 +217,39 @@ TEST_F(RunTest, CancelStopsTheRunAndKeepsFinishedResults)
     EXPECT_EQ(vm->batchItems().at(1).progress, 0);
 }
 
+// A stopped run that ends late must leave the run started after it alone.
+TEST_F(RunTest, NewRunRightAfterCancelKeepsCompressing)
+{
+    coordinator->cancelEndsCalls = false;
+    queue(2);
+    vm->compressAll(outputFolder());
+    waitForCalls(1);
+    const ProgressCallback oldProgress = coordinator->calls.at(0)->progress;
+    vm->cancel();
+    vm->compressAll(outputFolder());
+    EXPECT_EQ(vm->stateText(), "compressing");
+    drainEvents();
+    EXPECT_EQ(coordinator->calls.size(), 1) << "the new run waits for the old encode to stop";
+
+    coordinator->fail(0, CompressionError::cancelled());
+    waitForCalls(2);
+    EXPECT_EQ(vm->stateText(), "compressing") << "the old follow-up must not set idle";
+    EXPECT_EQ(itemState(0), "compressing");
+
+    // Reports of the old run are dropped.
+    oldProgress(0.8);
+    EXPECT_EQ(vm->progress(), 0);
+    EXPECT_EQ(vm->batchItems().at(0).progress, 0);
+
+    coordinator->succeed(1);
+    waitForCalls(3);
+    coordinator->succeed(2);
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(vm->stateText(), "completed");
+    EXPECT_FALSE(vm->alertMessage());
+    EXPECT_EQ(coordinator->concurrentPeak(), 1);
+}
+
 TEST_F(RunTest, RemovingItemsDuringARun)
 {
     enum class Remove { unselectedNotReached, unselectedRunning, selectedRunning, onlyItem };
