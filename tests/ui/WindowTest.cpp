@@ -8,7 +8,6 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QImage>
 #include <QMimeData>
 #include <QTest>
 
@@ -215,14 +214,6 @@ QString WindowTest::toolTipText(const QQuickItem *item)
     return {};
 }
 
-void WindowTest::hover(QQuickItem *item)
-{
-    ASSERT_NE(item, nullptr);
-    const QPointF centre = item->mapToScene(QPointF(item->width() / 2, item->height() / 2));
-    QTest::mouseMove(window.get(), centre.toPoint());
-    drainEvents();
-}
-
 void WindowTest::click(QQuickItem *item, QQuickWindow *in)
 {
     ASSERT_NE(item, nullptr);
@@ -230,17 +221,6 @@ void WindowTest::click(QQuickItem *item, QQuickWindow *in)
     const QPointF centre = item->mapToScene(QPointF(item->width() / 2, item->height() / 2));
     QTest::mouseClick(in != nullptr ? in : window.get(), Qt::LeftButton, Qt::NoModifier, centre.toPoint());
     drainEvents();
-}
-
-QVariant WindowTest::callRoot(const char *function, const QVariant &argument)
-{
-    QVariant result;
-    if (argument.isValid()) {
-        QMetaObject::invokeMethod(window.get(), function, Q_RETURN_ARG(QVariant, result), Q_ARG(QVariant, argument));
-    } else {
-        QMetaObject::invokeMethod(window.get(), function, Q_RETURN_ARG(QVariant, result));
-    }
-    return result;
 }
 
 QQuickWindow *WindowTest::comparisonWindow() const
@@ -255,16 +235,6 @@ void WindowTest::drainEvents()
     while (timer.elapsed() < 150) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     }
-}
-
-void WindowTest::screenshot(QQuickWindow *of, const QString &name)
-{
-    drainEvents();
-    const QImage picture = of->grabWindow();
-    ASSERT_FALSE(picture.isNull());
-    const QDir folder(QStringLiteral(SLIMREEL_SCREENSHOT_DIR));
-    ASSERT_TRUE(folder.mkpath(QStringLiteral(".")));
-    EXPECT_TRUE(picture.save(folder.filePath(name + QStringLiteral(".png"))));
 }
 
 } // namespace slimreel::uitest

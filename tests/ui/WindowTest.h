@@ -46,19 +46,14 @@ protected:
     // Every text the windows show, in scene order (for readable failures).
     QStringList visibleTexts() const;
     QObject *object(const QString &objectName) const;
-    QVariant rootProperty(const char *name) const { return window->property(name); }
     static QString text(const QQuickItem *item);
     static bool shown(const QQuickItem *item);
     static bool enabled(const QQuickItem *item);
     // The help text (ToolTip.text) attached to an item.
     static QString toolTipText(const QQuickItem *item);
-    void hover(QQuickItem *item);
     // A left click in the middle of the item, through the window like a user's.
     void click(QQuickItem *item, QQuickWindow *in = nullptr);
-    QVariant callRoot(const char *function, const QVariant &argument = {});
     QQuickWindow *comparisonWindow() const;
-    // Saves what the window shows as <build>/tests/screenshots/<name>.png.
-    void screenshot(QQuickWindow *of, const QString &name);
     // Lets the scene settle (layouts, images, animations) before a picture is taken.
     static void drainEvents();
 
