@@ -53,36 +53,6 @@ TEST_F(QueueEditTest, RemovingTheSelectedVideoSelectsANeighbour)
     }
 }
 
-TEST_F(QueueEditTest, RemovingAnUnselectedItemLeavesTheRestAlone)
-{
-    probe->stats = PreviewPacketStats{1000, 1, 10'000};
-    const QUrl a = video(QStringLiteral("a.mp4"));
-    const QUrl b = video(QStringLiteral("b.mp4"));
-    importNow({a, b});
-    vm->generatePreview();
-    coordinator->succeed(0);
-    ASSERT_TRUE(settle());
-    const auto preview = vm->previewURL();
-    ASSERT_TRUE(preview);
-    vm->setAlertMessage(QStringLiteral("kept"));
-
-    vm->removeItem(vm->batchItems().at(1).id);
-    EXPECT_EQ(queuedNames(), QStringList{"a.mp4"});
-    EXPECT_EQ(selectedName(), "a.mp4");
-    EXPECT_EQ(vm->previewURL(), preview);
-    EXPECT_TRUE(QFile::exists(preview->toLocalFile()));
-    EXPECT_EQ(vm->alertMessageText(), "kept");
-    EXPECT_EQ(access->stopped, QList<QUrl>{b});
-
-    // Removing the selected one through removeItem goes the removeVideo way.
-    vm->removeItem(vm->batchItems().at(0).id);
-    EXPECT_TRUE(vm->batchItems().isEmpty());
-    EXPECT_FALSE(vm->previewURL());
-    EXPECT_FALSE(QFile::exists(preview->toLocalFile()));
-    EXPECT_FALSE(vm->alertMessage());
-    EXPECT_TRUE(access->balanced());
-}
-
 TEST_F(QueueEditTest, ClearVideos)
 {
     probe->stepInspect = true;
@@ -156,30 +126,6 @@ TEST_F(QueueEditTest, ReplaceSelectedVideo)
     vm->compressAll(outputFolder());
     vm->replaceSelectedVideo(video(QStringLiteral("other.mp4")));
     EXPECT_EQ(queuedNames(), QStringList{"b.mp4"});
-}
-
-TEST_F(QueueEditTest, SourceAndOutputFilesStayOnDisk)
-{
-    QList<QUrl> urls;
-    for (const QString &n : {QStringLiteral("a.mp4"), QStringLiteral("b.mp4")}) {
-        const QUrl u = video(n);
-        QFile f(u.toLocalFile());
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write("source");
-        urls << u;
-    }
-    importNow(urls);
-    vm->compressAll(outputFolder());
-    coordinator->succeed(0);
-    ASSERT_TRUE(spinUntil([&] { return coordinator->calls.size() == 2; }));
-    coordinator->succeed(1);
-    ASSERT_TRUE(settle());
-    vm->removeItem(vm->batchItems().at(1).id);
-    vm->removeVideo();
-    for (const QUrl &u : urls) {
-        EXPECT_TRUE(QFile::exists(u.toLocalFile()));
-    }
-    EXPECT_EQ(QDir(outputFolderPath()).entryList(QDir::Files).size(), 2);
 }
 
 // The controller going away with work in flight: nothing crashes, every access
