@@ -83,7 +83,7 @@ TEST_F(MainWindowTest, AlertsAndTheRemovalQuestionOnlyWhileWorkRuns)
     QObject *alert = object(QStringLiteral("alert"));
     ASSERT_NE(alert, nullptr);
     EXPECT_TRUE(alert->property("visible").toBool());
-    EXPECT_THAT(visibleTexts(), Contains(QStringLiteral("clip.avi：无法读取这个视频文件")));
+    EXPECT_THAT(visibleTexts(), Contains("clip.avi：" + makeError(VideoProbeError::unreadable).description()));
     click(withText(QStringLiteral("好")));
     EXPECT_TRUE(test::spinUntil([&] { return !alert->property("visible").toBool(); }));
     importNow({QUrl::fromLocalFile(dir.filePath(QStringLiteral("other.avi")))});
