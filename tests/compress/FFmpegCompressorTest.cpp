@@ -93,7 +93,7 @@ protected:
 
 } // namespace
 
-TEST(FFmpegArguments, GoldenListsAndTheirChoicesBySourceAndPlan)
+TEST(FFmpegArguments, GoldenListsChoicesBySourceAndPlanSubtitlesAndHDR)
 {
     EXPECT_EQ(single(video(3840, 2160, true, 29.97), recommended, EncoderProfile::macOS(), TimeRange{30.0, 35.0}),
               (QStringList{"-hide_banner", "-loglevel", "error", "-nostdin", "-y", "-ss", "30.0", "-i", "/Videos/in put.mov",
@@ -166,11 +166,8 @@ TEST(FFmpegArguments, GoldenListsAndTheirChoicesBySourceAndPlan)
     EXPECT_EQ(vaapi.mid(5, 3), (QStringList{"-vaapi_device", "/dev/dri/renderD128", "-ss"}));
     EXPECT_EQ(after(vaapi, "-vf"), QStringLiteral("scale=-2:'min(ih,720)',format=nv12,hwupload"));
     EXPECT_EQ(single(video(1920, 1080, true), highQuality, EncoderProfile::vaapi()), single(video(1920, 1080, true), highQuality));
-}
 
-// What ffprobe says of the streams decides the subtitle tracks and the bit depth.
-TEST(FFmpegArguments, SubtitlesAndTenBitHDRFromTheSourceStreams)
-{
+    // What ffprobe says of the streams decides the subtitle tracks and the bit depth.
     const SourceStreams none;
     const SourceStreams read = SourceStreams::fromProbeLines(
         {"index=0|codec_name=hevc|codec_type=video|pix_fmt=yuv420p10le|color_transfer=arib-std-b67",
@@ -181,13 +178,12 @@ TEST(FFmpegArguments, SubtitlesAndTenBitHDRFromTheSourceStreams)
     EXPECT_FALSE(SourceStreams::fromProbeLines({"index=0|codec_type=video|pix_fmt=yuv420p|color_transfer=arib-std-b67"}).tenBitHDR);
     EXPECT_FALSE(SourceStreams::fromProbeLines({"index=0|codec_type=video|pix_fmt=yuv420p10le|color_transfer=bt709"}).tenBitHDR);
 
-    const VideoInfo hd = video(1920, 1080, true);
-    const auto with = [&](const CompressionSettings &settings, const EncoderProfile &profile, const SourceStreams &streams,
+    const auto with = [hd = video(1920, 1080, true)](const CompressionSettings &settings, const EncoderProfile &profile, const SourceStreams &streams,
                           std::optional<TimeRange> range = {}) {
         return FFmpegCompressor::makeArguments(hd, settings, output, range, profile, streams);
     };
     const auto twoPass = [&](const SourceStreams &streams) {
-        return FFmpegCompressor::makeTwoPassArguments(hd, targetSize(25), output, std::nullopt,
+        return FFmpegCompressor::makeTwoPassArguments(video(1920, 1080, true), targetSize(25), output, std::nullopt,
                                                       QUrl::fromLocalFile(QStringLiteral("/tmp/pass/x264")), false, streams);
     };
     const QStringList subtitles{"-map", "0:2", "-map", "0:4"};

@@ -1,4 +1,5 @@
 #include "platform/ChildProcess.h"
+#include "platform/ToolLocator.h"
 #include "support/TestSupport.h"
 
 #include <QFile>
@@ -48,6 +49,13 @@ TEST(ChildProcess, PassesArgumentsUnchangedAndReadsBothStreamsWholeAndLinesAsThe
     EXPECT_EQ(test::wait(child.readLine()), std::nullopt);
     test::wait(child.waitForExit());
     EXPECT_EQ(child.exitCode(), 0);
+
+    // The first executable candidate wins: not a missing path, a plain file or a folder.
+    const QString plain = dir.filePath(QStringLiteral("plain"));
+    QFile(plain).open(QIODevice::WriteOnly);
+    const QString missingTool = dir.filePath(QStringLiteral("missing"));
+    EXPECT_EQ(ToolLocator({missingTool, plain, dir.path()}).locate(), std::nullopt);
+    EXPECT_EQ(ToolLocator({missingTool, QString(), plain, dir.path(), script, gate}).locate(), script);
 }
 
 // A caller that gives up on a hung tool is not held by it: the tool is asked to end, and killed when it ignores that.
