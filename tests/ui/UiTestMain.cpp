@@ -1,7 +1,5 @@
-#include "WindowTest.h"
 #include "ui/MainWindow.h"
 
-#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QtQml/qqmlextensionplugin.h>
 
@@ -12,21 +10,18 @@
 
 Q_IMPORT_QML_PLUGIN(SlimreelPlugin)
 
-// The window tests need a display; without one every test skips instead of failing.
+// The window tests need a display; without one they skip instead of failing.
 int main(int argc, char **argv)
 {
     testing::InitGoogleMock(&argc, argv);
     qunsetenv("XDG_RUNTIME_DIR"); // as in the other test programs
-    slimreel::uitest::haveDisplay = !qEnvironmentVariableIsEmpty("DISPLAY")
-        || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
-    if (qEnvironmentVariableIsEmpty("QT_MEDIA_BACKEND")) {
-        qputenv("QT_MEDIA_BACKEND", "gstreamer");
-    }
+    const bool display = !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+        || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+    qputenv("QT_MEDIA_BACKEND", qgetenv("QT_MEDIA_BACKEND").isEmpty() ? "gstreamer" : qgetenv("QT_MEDIA_BACKEND"));
     std::unique_ptr<QCoreApplication> app;
-    if (slimreel::uitest::haveDisplay) {
+    if (display) {
         app = std::make_unique<QGuiApplication>(argc, argv);
-        // Tests close windows; that must not end the program.
-        QGuiApplication::setQuitOnLastWindowClosed(false);
+        QGuiApplication::setQuitOnLastWindowClosed(false); // tests close windows
         slimreel::MainWindow::useDesktopStyle();
     } else {
         app = std::make_unique<QCoreApplication>(argc, argv);
