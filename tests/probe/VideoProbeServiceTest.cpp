@@ -239,12 +239,13 @@ TEST(ProbeService, GeneratedVideosAndFilesThatAreNoneThroughBothBackEnds)
         }
     }
 
-    // By default the framework reads the file, off the main thread; only it turns the picture.
+    // By default the framework reads the file; only it turns the picture. (Whether
+    // the answer comes before the call returns depends on the worker thread's
+    // speed, so that is not checked here.)
     const VideoProbeService service;
     bool done = false;
     auto pending = service.inspect(QUrl::fromLocalFile(test::media(QStringLiteral("portrait_rotated.mp4"))))
                        .then([&](const Result<VideoInfo> &info) { done = info && info->width == 360; });
-    EXPECT_FALSE(done);
     EXPECT_TRUE(test::spinUntil([&] { return done; }));
 
     const QString copy = dir.filePath(QStringLiteral("我的 视频 #1.mp4"));
