@@ -202,7 +202,7 @@ SourceStreams SourceStreams::fromProbeLines(const QStringList &lines)
         } else if (type == QLatin1String("video") && firstVideo) {
             firstVideo = false;
             const QString transfer = fields.value(QStringLiteral("color_transfer"));
-            static const QRegularExpression deepFormat(QStringLiteral("^p01[0-6]|p1[0-6](le|be)?$"));
+            static const QRegularExpression deepFormat(QStringLiteral("(^p01[0-6]|p1[0-6])(le|be)?$"));
             streams.tenBitHDR = (transfer == QLatin1String("smpte2084") || transfer == QLatin1String("arib-std-b67"))
                                 && deepFormat.match(fields.value(QStringLiteral("pix_fmt"))).hasMatch();
         }
