@@ -1,5 +1,4 @@
 #include "support/Fakes.h"
-
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -133,66 +132,6 @@ TEST_F(QueueEditTest, ReplaceSelectedVideo)
     vm->compressAll(outputFolder());
     vm->replaceSelectedVideo(video(QStringLiteral("other.mp4")));
     EXPECT_EQ(queuedNames(), QStringList{"b.mp4"}) << "not during a run";
-}
-
-// The controller going away with work in flight: the work is stopped, nothing new starts,
-// every access is stopped, and no sample file stays behind.
-TEST_F(QueueEditTest, DestroyedWithTasksInFlight)
-{
-    enum class Work { import, sample, sampleStatistics, run, cancelFollowUp, finishedSample };
-    for (const Work work : {Work::import, Work::sample, Work::sampleStatistics, Work::run, Work::cancelFollowUp,
-                            Work::finishedSample}) {
-        SCOPED_TRACE(static_cast<int>(work));
-        probe = std::make_shared<FakeProbe>();
-        coordinator = std::make_shared<FakeCoordinator>();
-        access = std::make_shared<RecordingFileAccess>();
-        coordinator->cancelEndsCalls = false;
-        vm = std::make_unique<AppViewModel>(probe, coordinator, access);
-        importNow({video(QStringLiteral("a.mp4"))});
-        ProgressCallback progress;
-        if (work == Work::import) {
-            probe->stepInspect = true;
-            vm->importVideos({video(QStringLiteral("b.mp4"))});
-            ASSERT_TRUE(spinUntil([&] { return probe->inspectGates.size() == 1; }));
-        } else if (work == Work::run || work == Work::cancelFollowUp) {
-            vm->compressAll(outputFolder());
-            if (work == Work::cancelFollowUp) {
-                vm->cancel();
-            }
-            progress = coordinator->calls.at(0)->progress;
-        } else {
-            probe->stepStats = work == Work::sampleStatistics;
-            vm->generatePreview();
-            if (work != Work::sample) {
-                coordinator->succeed(0);
-                ASSERT_TRUE(spinUntil([&] { return !probe->statsRequests.isEmpty(); }));
-            }
-        }
-        const qsizetype calls = coordinator->calls.size();
-        vm.reset();
-
-        if (progress) {
-            progress(0.5);
-        }
-        for (const auto &gate : probe->inspectGates + probe->statsGates) {
-            gate->open();
-        }
-        for (qsizetype i = 0; i < coordinator->calls.size(); ++i) {
-            if (!coordinator->calls.at(i)->gate.isOpen()) {
-                EXPECT_TRUE(coordinator->calls.at(i)->stop.stop_requested());
-                coordinator->succeed(i);
-            }
-        }
-        drainEvents();
-        EXPECT_EQ(coordinator->calls.size(), calls) << "nothing new starts";
-        EXPECT_TRUE(access->balanced());
-        if (work != Work::import && work != Work::finishedSample) {
-            EXPECT_GE(coordinator->cancelCount, 1);
-        }
-        for (const auto &call : std::as_const(coordinator->calls)) {
-            EXPECT_FALSE(call->range && QFile::exists(call->destination.toLocalFile())) << "sample file left behind";
-        }
-    }
 }
 
 } // namespace

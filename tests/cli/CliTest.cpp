@@ -106,21 +106,15 @@ TEST_F(Cli, ProbePrintsEachFileOrItsReason)
 {
     const QString aac = media("h264_aac.mp4");
     const QString odd = path("sources/" + named("-my clip 夏天 #1.mp4"));
-    ToolRun result = run({"probe", "--json", "--backend", "ffprobe", "--", aac, media("h264_mp3.mp4"),
-                          media("portrait_rotated.mp4"), media("not_video.mp4"), media("audio_only.m4a"),
-                          "-my clip 夏天 #1.mp4"});
+    ToolRun result = run({"probe", "--json", "--backend", "ffprobe", "--", aac, media("not_video.mp4"), "-my clip 夏天 #1.mp4"});
     EXPECT_EQ(result.exitCode, 1) << result.err.toStdString();
     QList<QJsonObject> objects;
     for (const QString &line : result.out.split('\n', Qt::SkipEmptyParts)) {
         objects << QJsonDocument::fromJson(line.toUtf8()).object();
     }
-    ASSERT_EQ(objects.size(), 6);
-    const QStringList fields{"audioBitrate", "audioTrackCount", "canCopyAudioToMP4", "codec",        "duration",
-                             "fileSize",     "frameRate",       "height",            "url",          "videoBitrate",
-                             "width"};
-    for (const int i : {0, 1, 2, 5}) {
-        EXPECT_EQ(objects[i].keys(), fields);
-    }
+    ASSERT_EQ(objects.size(), 3);
+    EXPECT_EQ(objects[0].keys(), (QStringList{"audioBitrate", "audioTrackCount", "canCopyAudioToMP4", "codec", "duration", "fileSize",
+                                              "frameRate", "height", "url", "videoBitrate", "width"}));
     const QJsonObject exact{{"url", QUrl::fromLocalFile(aac).toString(QUrl::FullyEncoded)},
                             {"width", 640}, {"height", 360}, {"frameRate", 25}, {"codec", "H.264"},
                             {"audioTrackCount", 1}, {"canCopyAudioToMP4", true}, {"fileSize", QFileInfo(aac).size()}};
@@ -129,14 +123,10 @@ TEST_F(Cli, ProbePrintsEachFileOrItsReason)
     }
     EXPECT_NEAR(objects[0]["duration"].toDouble(), 4.0, 0.05);
     EXPECT_TRUE(objects[0]["videoBitrate"].toDouble() > 0 && objects[0]["audioBitrate"].toDouble() > 0);
-    EXPECT_FALSE(objects[1]["canCopyAudioToMP4"].toBool());
-    EXPECT_TRUE(objects[2]["width"] == 640 && objects[2]["height"] == 360);
-    EXPECT_EQ(objects[3].keys(), (QStringList{"error", "url"}));
-    EXPECT_EQ(objects[3]["url"].toString(), QUrl::fromLocalFile(media("not_video.mp4")).toString(QUrl::FullyEncoded));
-    EXPECT_EQ(objects[3]["error"].toString(), makeError(VideoProbeError::unreadable).description());
-    EXPECT_EQ(objects[4]["error"].toString(), makeError(VideoProbeError::missingVideoTrack).description());
-    EXPECT_EQ(QUrl(objects[5]["url"].toString()).toLocalFile(), odd);
-    EXPECT_FALSE(objects[5]["url"].toString().contains(' ')) << "a URL string, encoded";
+    EXPECT_EQ(objects[1], (QJsonObject{{"url", QUrl::fromLocalFile(media("not_video.mp4")).toString(QUrl::FullyEncoded)},
+                                       {"error", makeError(VideoProbeError::unreadable).description()}}));
+    EXPECT_EQ(QUrl(objects[2]["url"].toString()).toLocalFile(), odd);
+    EXPECT_FALSE(objects[2]["url"].toString().contains(' ')) << "a URL string, encoded";
 
     // The default back end, readably.
     result = run({"probe", aac, media("hevc_ac3.mp4"), media("not_video.mp4")});

@@ -1,5 +1,5 @@
-#include "model/CompressionSettings.h"
 #include "model/Formatters.h"
+#include "support/Fakes.h"
 
 #include <QLocale>
 
@@ -8,6 +8,7 @@
 #include <limits>
 
 using namespace slimreel;
+using namespace slimreel::test;
 using Plan = CompressionPlan;
 
 namespace {
@@ -15,14 +16,6 @@ namespace {
 constexpr double notANumber = std::numeric_limits<double>::quiet_NaN();
 constexpr double inf = std::numeric_limits<double>::infinity();
 constexpr std::int64_t int64Max = std::numeric_limits<std::int64_t>::max();
-const CompressionSettings fastest{CompressionMode::quality, Plan::fastest, 25};
-const CompressionSettings recommended{CompressionMode::quality, Plan::recommended, 25};
-const CompressionSettings highQuality{CompressionMode::quality, Plan::highQuality, 25};
-
-CompressionSettings targetSize(double megabytes, Plan plan = Plan::recommended)
-{
-    return {CompressionMode::targetSize, plan, megabytes};
-}
 
 // A source video with only the facts the derivations read.
 VideoInfo video(double duration, double videoBitrate, double frameRate = 30, std::int64_t audioTracks = 0,

@@ -24,12 +24,6 @@ unsigned modeOf(const QString &path)
     return st.st_mode & 07777;
 }
 
-bool write(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
 } // namespace
 
 TEST(Files, ScratchFolderIsPrivateAndAPlantedOneIsNeverUsed)
@@ -54,7 +48,7 @@ TEST(Files, ScratchFolderIsPrivateAndAPlantedOneIsNeverUsed)
         {"nothing there", [] {}, true},
         {"a folder others can enter", folderWithMode(0755, ::geteuid()), false},
         {"a link to a private folder elsewhere", [&] { QFile::link(elsewhere, own); }, false},
-        {"a file", [&] { write(own, "x"); }, false},
+        {"a file", [&] { test::writeFile(own, "x"); }, false},
         // Only root can give a folder away; anyone else's chown fails and the folder stays theirs.
         {"someone else's folder", folderWithMode(0700, 65534), ::geteuid() != 0},
     };
@@ -90,7 +84,7 @@ TEST(Files, OutputsTakeTheSourcesModeAndTheirFinalNameOnlyWhenWhole)
 {
     QTemporaryDir dir;
     const QString source = dir.filePath(QStringLiteral("source.mov"));
-    ASSERT_TRUE(write(source, "source"));
+    ASSERT_TRUE(test::writeFile(source, "source"));
     const struct {
         unsigned source;
         mode_t umask;
@@ -118,17 +112,15 @@ TEST(Files, OutputsTakeTheSourcesModeAndTheirFinalNameOnlyWhenWhole)
     EXPECT_EQ(modeOf(*partial), 0600u);
     EXPECT_NE(Files::createPartial(final, 0600).value_or(QString()), *partial) << "two writers never share one";
 
-    ASSERT_TRUE(write(*partial, "video"));
+    ASSERT_TRUE(test::writeFile(*partial, "video"));
     ASSERT_TRUE(Files::commitOutput(*partial, final, 0400));
     EXPECT_FALSE(QFile::exists(*partial));
     EXPECT_EQ(modeOf(final), 0400u);
     // Whatever appeared under the final name meanwhile is never replaced.
     const QString second = Files::createPartial(final, std::nullopt).value_or(QString());
-    ASSERT_TRUE(write(second, "second"));
+    ASSERT_TRUE(test::writeFile(second, "second"));
     EXPECT_FALSE(Files::commitOutput(second, final));
-    QFile kept(final);
-    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
-    EXPECT_EQ(kept.readAll(), "video");
+    EXPECT_EQ(test::readFile(final), "video");
 }
 
 TEST(Files, LeftoversGoOnlyOnceNoOtherProcessCanOwnThem)
@@ -137,10 +129,10 @@ TEST(Files, LeftoversGoOnlyOnceNoOtherProcessCanOwnThem)
     const QDir scratch(Files::scratchFolder());
     QTemporaryDir out;
     const auto plant = [&] {
-        write(scratch.filePath(QStringLiteral("Slimreel-preview-1.mp4")), "x");
+        test::writeFile(scratch.filePath(QStringLiteral("Slimreel-preview-1.mp4")), "x");
         scratch.mkpath(QStringLiteral("Slimreel-pass-1"));
-        write(Files::createPartial(out.filePath(QStringLiteral("a-compressed.mp4")), std::nullopt).value_or(QString()), "x");
-        write(out.filePath(QStringLiteral("kept.mp4")), "x");
+        test::writeFile(Files::createPartial(out.filePath(QStringLiteral("a-compressed.mp4")), std::nullopt).value_or(QString()), "x");
+        test::writeFile(out.filePath(QStringLiteral("kept.mp4")), "x");
     };
     const auto left = [&] {
         return scratch.entryList({QStringLiteral("Slimreel-p*")}, QDir::AllEntries).size()

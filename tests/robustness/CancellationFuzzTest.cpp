@@ -95,10 +95,14 @@ public:
         for (int i = 0; i < m_steps && m_broken.isEmpty(); ++i) {
             step();
         }
-        if (m_broken.isEmpty() && !settleAll()) {
+        if (m_broken.isEmpty() && chance(0.25)) {
+            m_log << QStringLiteral("the controller goes away");
+            m_broken = destroyedViolation();
+        }
+        if (m_broken.isEmpty() && m_vm && !settleAll()) {
             m_broken = QStringLiteral("the controller did not come to rest");
         }
-        if (m_broken.isEmpty()) {
+        if (m_broken.isEmpty() && m_vm) {
             m_broken = finalViolation();
         }
         return m_broken.isEmpty() ? QString()
@@ -554,6 +558,38 @@ private:
             }
         }
         return {};
+    }
+
+    // The controller going away with work in flight: the work is stopped, nothing new starts, every access is stopped
+    // and no sample stays, whatever the services answer afterwards.
+    QString destroyedViolation()
+    {
+        const qsizetype calls = m_coordinator->calls.size();
+        const bool encoding = !waitingCalls().isEmpty();
+        const int cancels = m_coordinator->cancelCount;
+        m_vm.reset();
+        if (encoding && m_coordinator->cancelCount == cancels) {
+            return QStringLiteral("the back end was not cancelled when the controller went away");
+        }
+        openAll();
+        for (const qsizetype call : waitingCalls()) {
+            if (!m_coordinator->calls.at(call)->stop.stop_requested()) {
+                return QStringLiteral("an encode not stopped when the controller went away");
+            }
+            if (const auto &progress = m_coordinator->calls.at(call)->progress) {
+                progress(0.5);
+            }
+            m_coordinator->succeed(call);
+        }
+        processEvents(5);
+        if (m_coordinator->calls.size() != calls) {
+            return QStringLiteral("an encode started after the controller went away");
+        }
+        if (!m_access->balanced()) {
+            return QStringLiteral("file access not balanced after the controller went away");
+        }
+        const QStringList samples = tempEntries(QStringLiteral("Slimreel-preview-"));
+        return samples.isEmpty() ? QString() : QStringLiteral("sample files left after the controller went away: ") + samples.join(u',');
     }
 
     std::uint64_t m_seed;

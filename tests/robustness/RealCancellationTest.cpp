@@ -31,13 +31,6 @@ protected:
         EXPECT_TRUE(spinUntil(reached, std::chrono::seconds(60)));
         return out;
     }
-    // Starts the paced sample of the first video.
-    void sampleUnderWay()
-    {
-        ASSERT_TRUE(writeFile(paced(), {}));
-        vm->generatePreview();
-        ASSERT_TRUE(spinUntil([&] { return !childProcesses().isEmpty(); }));
-    }
     // Stops everything and expects the controller at rest.
     void cancel()
     {
@@ -81,7 +74,9 @@ TEST_F(RealCancellationTest, AtEveryMomentOfARunOrASample)
     cancelAndRecover(outputFolder("after-one-again"));
 
     SCOPED_TRACE("while the sample is made");
-    sampleUnderWay();
+    ASSERT_TRUE(writeFile(paced(), {}));
+    vm->generatePreview();
+    ASSERT_TRUE(spinUntil([&] { return !childProcesses().isEmpty(); }));
     cancelAndRecover(outputFolder("sample"));
     EXPECT_FALSE(vm->previewURL().has_value());
 
@@ -93,26 +88,6 @@ TEST_F(RealCancellationTest, AtEveryMomentOfARunOrASample)
         cancel();
         EXPECT_EQ(entries(out.toLocalFile()), QStringList());
         EXPECT_EQ(item(first).state, BatchItemState::pending());
-    }
-}
-
-// The window closes: the program must not end before the cut encode has cleaned up after itself, or its half-written
-// file would stay.
-TEST_F(RealCancellationTest, ClosingTheProgramDuringARunOrASample)
-{
-    for (const bool sample : {false, true}) {
-        SCOPED_TRACE(sample ? "while the sample is made" : "during a run");
-        start();
-        const QUrl out = sample ? outputFolder("unused") : runUntil("run", [&] { return encoding(first); });
-        if (sample) {
-            sampleUnderWay();
-        }
-        vm->finishBeforeExit();
-        // As if the program ended now: nothing more runs after this point.
-        EXPECT_FALSE(vm->hasRunningTasks());
-        EXPECT_EQ(childProcesses(), QStringList());
-        EXPECT_EQ(entries(out.toLocalFile()), QStringList());
-        vm.reset();
     }
 }
 

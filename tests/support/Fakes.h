@@ -1,7 +1,5 @@
 #pragma once
 
-#include "support/Gate.h"
-
 #include "app/AppViewModel.h"
 #include "compress/CompressionError.h"
 #include "compress/VideoCompressing.h"
@@ -23,17 +21,37 @@
 #include <optional>
 
 // Readable failure messages for Qt strings and URLs.
-inline void PrintTo(const QString &text, std::ostream *os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
-inline void PrintTo(const QUrl &url, std::ostream *os)
-{
-    *os << url.toString().toStdString();
-}
+inline void PrintTo(const QString &text, std::ostream *os) { *os << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QUrl &url, std::ostream *os) { *os << url.toString().toStdString(); }
 
 namespace slimreel::test {
 
+inline const CompressionSettings fastest{CompressionMode::quality, CompressionPlan::fastest, 25};
+inline const CompressionSettings recommended{CompressionMode::quality, CompressionPlan::recommended, 25};
+inline const CompressionSettings highQuality{CompressionMode::quality, CompressionPlan::highQuality, 25};
+inline CompressionSettings targetSize(double megabytes, CompressionPlan plan = CompressionPlan::recommended)
+{
+    return {CompressionMode::targetSize, plan, megabytes};
+}
+
+// Something a fake call waits for until the test opens it. `opened` fires once, so an awaiter is resumed once.
+class Gate : public QObject {
+    Q_OBJECT
+public:
+    void open()
+    {
+        if (!std::exchange(m_open, true)) {
+            Q_EMIT opened();
+        }
+    }
+    bool isOpen() const { return m_open; }
+    QCoro::Task<> wait();
+Q_SIGNALS:
+    void opened();
+
+private:
+    bool m_open = false;
+};
 
 // Probe answers looked up by path; "stepped" calls wait for the test.
 class FakeProbe : public VideoProbeService {
@@ -56,6 +74,7 @@ public:
 
 private:
     static QString key(const QUrl &url);
+    QCoro::Task<bool> stepped(QList<std::shared_ptr<Gate>> &gates, std::stop_token stop) const;
     QHash<QString, Result<VideoInfo>> m_answers;
 };
 
@@ -83,7 +102,6 @@ public:
     // (a sample call copies `sampleSource` instead when it is set, so players get a real video).
     void succeed(qsizetype call, qint64 bytes = 1000);
     void fail(qsizetype call, Error error, qint64 partialBytes = 0);
-    qsizetype waitingCount() const;
     int concurrentPeak() const { return m_peak; }
 
     QList<std::shared_ptr<CompressCall>> calls;
@@ -124,17 +142,19 @@ public:
     SignalCount &operator=(const SignalCount &) = delete;
 
     int count() const { return m_count; }
-    void clear() { m_count = 0; }
 
 private:
     int m_count = 0;
     QMetaObject::Connection m_connection;
 };
 
-// A controller over the three fakes, wired like the window wires it.
-// Builds the facts of a 1920×1080 H.264 video with copyable AAC audio.
-VideoInfo makeInfo(const QUrl &url, double duration = 60, qint64 fileSize = 50'000'000);
+// The facts of a 1920×1080 H.264 video with copyable AAC audio.
+inline VideoInfo makeInfo(const QUrl &url, double duration = 60, qint64 fileSize = 50'000'000)
+{
+    return {url, duration, 1920, 1080, fileSize, 8'000'000, 30, QStringLiteral("H.264"), 1, 128'000, true};
+}
 
+// A controller over the three fakes, wired like the window wires it.
 class ControllerTest : public ::testing::Test {
 protected:
     ControllerTest();

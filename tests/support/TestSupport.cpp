@@ -21,18 +21,23 @@ QString media(const QString &name)
     return path;
 }
 
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 QString writeScript(const QTemporaryDir &dir, const QString &name, const QString &body)
 {
     const QString path = dir.filePath(name);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        ADD_FAILURE() << "cannot write " << path.toStdString();
-        return path;
-    }
-    file.write("#!/bin/sh\n");
-    file.write(body.toUtf8());
-    file.close();
-    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    EXPECT_TRUE(writeFile(path, "#!/bin/sh\n" + body.toUtf8())) << path.toStdString();
+    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     return path;
 }
 
@@ -81,11 +86,6 @@ ToolRun runTool(const QString &program, const QStringList &arguments, const QStr
     }
     return {process.exitCode(), process.exitStatus() != QProcess::NormalExit,
             QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
-}
-
-ToolRun runCli(const QStringList &arguments, const QString &workingDirectory)
-{
-    return runTool(QStringLiteral(SLIMREEL_CLI_PATH), arguments, workingDirectory);
 }
 
 QString ffprobeValue(const QString &path, const QString &entry, const QString &streamSelector)

@@ -14,6 +14,9 @@ namespace slimreel::test {
 // A generated test video by file name (see media/generate.sh).
 QString media(const QString &name);
 
+bool writeFile(const QString &path, const QByteArray &bytes);
+QByteArray readFile(const QString &path); // empty when unreadable
+
 // Writes an executable shell script into `dir` and returns its path.
 QString writeScript(const QTemporaryDir &dir, const QString &name, const QString &body);
 
@@ -56,9 +59,6 @@ struct ToolRun {
 // Runs a program to its end (in `workingDirectory` when given).
 ToolRun runTool(const QString &program, const QStringList &arguments, const QString &workingDirectory = {},
                 std::chrono::milliseconds timeout = std::chrono::minutes(5));
-
-// Runs the built `slimreel-cli` with these arguments.
-ToolRun runCli(const QStringList &arguments, const QString &workingDirectory = {});
 
 // Runs ffprobe on a file and returns one value of the first video stream or the
 // format (e.g. "stream=codec_name" or "format=duration").

@@ -45,11 +45,7 @@ TEST(QuitSignals, EndTheWindowOnlyOnceItsWorkHasStoppedAndCleanedUp)
         QTemporaryDir dir;
         const QString source = dir.filePath(QStringLiteral("source.mp4"));
         ASSERT_TRUE(QFile::copy(test::media(QStringLiteral("long.mp4")), source));
-        const auto contents = [&] {
-            QFile file(source);
-            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-        };
-        const QByteArray before = contents();
+        const QByteArray before = test::readFile(source);
         const QDir out(dir.filePath(QStringLiteral("out")));
         ASSERT_TRUE(out.mkpath(QStringLiteral(".")));
 
@@ -79,7 +75,7 @@ TEST(QuitSignals, EndTheWindowOnlyOnceItsWorkHasStoppedAndCleanedUp)
         EXPECT_EQ(childCount(), 0);
         EXPECT_EQ(test::tempEntries(QStringLiteral("Slimreel-p")), QStringList());
         EXPECT_EQ(out.entryList(QDir::Files | QDir::Hidden), QStringList());
-        EXPECT_EQ(contents(), before) << "the source is unchanged";
+        EXPECT_EQ(test::readFile(source), before) << "the source is unchanged";
     }
 }
 
