@@ -1,5 +1,4 @@
 #include "support/Fakes.h"
-#include "support/TestSupport.h"
 
 using namespace slimreel;
 using namespace slimreel::test;

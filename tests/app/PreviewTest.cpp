@@ -1,5 +1,4 @@
 #include "support/Fakes.h"
-#include "support/TestSupport.h"
 
 #include "platform/Files.h"
 

@@ -1,5 +1,4 @@
 #include "support/Fakes.h"
-#include "support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>

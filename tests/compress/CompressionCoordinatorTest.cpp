@@ -1,6 +1,5 @@
 #include "compress/CompressionCoordinator.h"
 #include "support/Fakes.h"
-#include "support/TestSupport.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -2,7 +2,6 @@
 #include "platform/Files.h"
 #include "probe/VideoProbeService.h"
 #include "support/Fakes.h"
-#include "support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>

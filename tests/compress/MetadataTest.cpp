@@ -2,7 +2,6 @@
 #include "compress/FFmpegCompressor.h"
 #include "compress/NativeCompressor.h"
 #include "support/Fakes.h"
-#include "support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,7 +2,6 @@
 #include "compress/NativeCompressor.h"
 #include "probe/VideoProbeService.h"
 #include "support/Fakes.h"
-#include "support/TestSupport.h"
 
 #include <QFileInfo>
 

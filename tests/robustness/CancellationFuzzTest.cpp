@@ -1,5 +1,4 @@
 #include "support/Fakes.h"
-#include "support/TestSupport.h"
 
 #include "compress/CompressionError.h"
 #include "model/CompressionState.h"
@@ -132,11 +131,9 @@ private:
     bool openAll()
     {
         bool held = false;
-        for (const auto *gates : {&m_probe->inspectGates, &m_probe->statsGates}) {
-            for (const auto &gate : *gates) {
-                held = held || !gate->isOpen();
-                gate->open();
-            }
+        for (const auto &gate : m_probe->inspectGates + m_probe->statsGates) {
+            held = held || !gate->isOpen();
+            gate->open();
         }
         return held;
     }

@@ -7,7 +7,6 @@
 #include "compress/NativeCompressor.h"
 #include "platform/Files.h"
 #include "support/Fakes.h" // the error types too
-#include "support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>

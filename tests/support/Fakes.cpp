@@ -1,7 +1,5 @@
 #include "support/Fakes.h"
 
-#include "support/TestSupport.h"
-
 #include <QCoreApplication>
 #include <QCoroSignal>
 #include <QDir>
@@ -62,14 +60,8 @@ QCoro::Task<Result<void>> FakeCoordinator::compress(VideoInfo info, CompressionS
                                                     std::optional<TimeRange> range, ProgressCallback progress,
                                                     std::stop_token stop)
 {
-    auto call = std::make_shared<CompressCall>();
-    call->info = std::move(info);
-    call->settings = settings;
-    call->destination = std::move(destination);
-    call->range = range;
-    call->progress = std::move(progress);
-    call->stop = stop;
-    calls.append(call);
+    const auto call = calls.emplace_back(
+        std::make_shared<CompressCall>(std::move(info), settings, std::move(destination), range, std::move(progress), stop));
     m_peak = std::max(m_peak, ++m_running);
     co_await call->gate.wait();
     --m_running;
@@ -117,19 +109,6 @@ void FakeCoordinator::fail(qsizetype call, Error error, qint64 partialBytes)
     c.gate.open();
 }
 
-bool RecordingFileAccess::start(const QUrl &url)
-{
-    if (grant) {
-        started.append(url);
-    }
-    return grant;
-}
-
-void RecordingFileAccess::stop(const QUrl &url)
-{
-    stopped.append(url);
-}
-
 bool RecordingFileAccess::balanced() const
 {
     QList<QUrl> a = started;
@@ -167,46 +146,11 @@ ControllerTest::~ControllerTest()
     drainEvents();
 }
 
-QUrl ControllerTest::url(const QString &name) const
-{
-    return QUrl::fromLocalFile(m_dir.filePath(name));
-}
-
-QUrl ControllerTest::video(const QString &name, double duration, qint64 fileSize)
-{
-    const QUrl u = url(name);
-    probe->add(makeInfo(u, duration, fileSize));
-    return u;
-}
-
-QUrl ControllerTest::unreadable(const QString &name)
-{
-    const QUrl u = url(name);
-    probe->addFailure(u.toLocalFile(), VideoProbeError::unreadable);
-    return u;
-}
-
-void ControllerTest::importNow(const QList<QUrl> &urls, bool selectFirst)
-{
-    vm->importVideos(urls, selectFirst);
-    ASSERT_TRUE(settle());
-}
-
-bool ControllerTest::settle()
-{
-    return spinUntil([this] { return !vm->hasRunningTasks(); });
-}
-
 void ControllerTest::drainEvents()
 {
     for (int i = 0; i < 50; ++i) {
         QCoreApplication::processEvents();
     }
-}
-
-QString ControllerTest::itemState(qsizetype row) const
-{
-    return BatchQueueModel::stateText(vm->batchItems().at(row).state);
 }
 
 QStringList ControllerTest::queuedNames() const

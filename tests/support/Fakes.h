@@ -6,6 +6,7 @@
 #include "platform/FileAccess.h"
 #include "probe/VideoProbeError.h"
 #include "probe/VideoProbeService.h"
+#include "support/TestSupport.h"
 
 #include <QHash>
 #include <QList>
@@ -118,8 +119,14 @@ private:
 // Records every access started and stopped.
 class RecordingFileAccess : public FileAccess {
 public:
-    bool start(const QUrl &url) override;
-    void stop(const QUrl &url) override;
+    bool start(const QUrl &url) override
+    {
+        if (grant) {
+            started.append(url);
+        }
+        return grant;
+    }
+    void stop(const QUrl &url) override { stopped.append(url); }
 
     // Every access started has been stopped exactly once, and nothing else was stopped.
     bool balanced() const;
@@ -160,19 +167,29 @@ protected:
     ControllerTest();
     ~ControllerTest() override;
 
-    // A file URL in the test's own folder; the probe knows it with these facts.
-    QUrl video(const QString &name, double duration = 60, qint64 fileSize = 50'000'000);
-    QUrl unreadable(const QString &name);
-    QUrl url(const QString &name) const;
-    // Imports and waits until the controller has settled.
-    void importNow(const QList<QUrl> &urls, bool selectFirst = false);
-    // Runs the event loop until the controller has nothing running.
-    bool settle();
+    QUrl url(const QString &name) const { return QUrl::fromLocalFile(m_dir.filePath(name)); }
+    // A file URL in the test's own folder; the probe knows it with these facts, or cannot read it.
+    QUrl video(const QString &name, double duration = 60, qint64 fileSize = 50'000'000)
+    {
+        probe->add(makeInfo(url(name), duration, fileSize));
+        return url(name);
+    }
+    QUrl unreadable(const QString &name)
+    {
+        probe->addFailure(url(name).toLocalFile(), VideoProbeError::unreadable);
+        return url(name);
+    }
+    // Imports and waits until the controller has settled (has nothing running).
+    void importNow(const QList<QUrl> &urls, bool selectFirst = false)
+    {
+        vm->importVideos(urls, selectFirst);
+        ASSERT_TRUE(settle());
+    }
+    bool settle() { return spinUntil([this] { return !vm->hasRunningTasks(); }); }
     // Runs queued events for a while without waiting for any condition.
     static void drainEvents();
     QString outputFolderPath() const { return m_dir.filePath(QStringLiteral("out")); }
     QUrl outputFolder() const { return QUrl::fromLocalFile(outputFolderPath()); }
-    QString itemState(qsizetype row) const;
     // File names of the queue, in order.
     QStringList queuedNames() const;
 

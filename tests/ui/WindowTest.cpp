@@ -1,7 +1,6 @@
 #include "app/AppViewModel.h"
 #include "platform/FileAccess.h"
 #include "support/Fakes.h"
-#include "support/TestSupport.h"
 #include "ui/MainWindow.h"
 
 #include <QDesktopServices>
