@@ -35,7 +35,7 @@ TEST_F(ImportTest, DuplicateRules)
         importNow(urls(c.second));
         EXPECT_EQ(queuedNames(), c.queued);
         EXPECT_EQ(vm->video()->url.fileName(), c.queued.first()) << "the first in the queue is selected";
-        EXPECT_EQ(vm->alertMessageText(), c.alreadyQueuedAlert ? QStringLiteral("这些视频已经在队列中了") : QString());
+        EXPECT_EQ(vm->alertMessageText(), c.alreadyQueuedAlert ? alreadyQueuedText : QString());
     }
 }
 
@@ -45,7 +45,7 @@ TEST_F(ImportTest, FailureAlertShowsAtMostThreeLines)
     QStringList lines;
     for (int i = 0; i < 5; ++i) {
         urls << unreadable(QStringLiteral("bad%1.avi").arg(i)) << video(QStringLiteral("good%1.mp4").arg(i));
-        lines << QStringLiteral("bad%1.avi：").arg(i) + makeError(VideoProbeError::unreadable).description();
+        lines << importFailure(QStringLiteral("bad%1.avi").arg(i), VideoProbeError::unreadable);
     }
     importNow(urls);
     EXPECT_EQ(vm->alertMessageText(), lines.mid(0, 3).join(QLatin1Char('\n')));

@@ -70,7 +70,7 @@ TEST_F(PreviewTest, SampleIsMadeFromTheSelectedVideoIntoATemporaryFile)
 
     coordinator->fail(1, CompressionError::failed(QStringLiteral("Conversion failed!")), 300);
     ASSERT_TRUE(settle());
-    EXPECT_EQ(vm->alertMessageText(), QStringLiteral("预览生成失败：Conversion failed!"));
+    EXPECT_EQ(vm->alertMessageText(), previewFailedPrefix + "Conversion failed!");
     EXPECT_FALSE(vm->previewURL());
 }
 

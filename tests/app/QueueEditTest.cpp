@@ -110,9 +110,8 @@ TEST_F(QueueEditTest, ReplaceSelectedVideo)
     } cases[] = {
         {"new.mp4", true, {"b.mp4", "new.mp4"}, "new.mp4", 15, {}},
         // Unreadable: the first item takes over.
-        {"broken.avi", false, {"b.mp4"}, "b.mp4", 10,
-         QStringLiteral("broken.avi：") + makeError(VideoProbeError::unreadable).description()},
-        {"b.mp4", true, {"b.mp4"}, "b.mp4", 20, QStringLiteral("这些视频已经在队列中了")},
+        {"broken.avi", false, {"b.mp4"}, "b.mp4", 10, importFailure("broken.avi", VideoProbeError::unreadable)},
+        {"b.mp4", true, {"b.mp4"}, "b.mp4", 20, alreadyQueuedText},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.replacement);

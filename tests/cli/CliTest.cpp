@@ -228,7 +228,7 @@ TEST_F(Cli, SignalsAndFailuresLeaveNothingBehind)
          {"compress", "--mode", "targetSize", "-o", m_out, named("long.mp4", "long.mp4")}, SIGINT,
          "\\[1/1\\] long.mp4 [1-9]", 130, {}, "long.mp4: not compressed"},
         {"a sample that was never written", {"estimate", named("silent.mp4")}, 0, nullptr, 1,
-         QStringLiteral("预览生成失败：") + noValidOutputText, {}},
+         previewFailedPrefix + noValidOutputText, {}},
         {"a source too starved to get smaller",
          {"compress", "--plan", "fastest", "-o", m_out, named("starved.mp4", "starved.mp4")}, 0, nullptr, 1,
          batchSummary(1), "starved.mp4: failed: " + CompressionError::outputNotSmaller().errorDescription()},

@@ -39,7 +39,7 @@ TEST(CompressionCoordinator, ChoosesTheBackEndChecksItsOutputAndCancelsIt)
     const Result<void> refused = std::unexpected(CompressionError::unsupportedByNative().toError());
     const Result<void> unavailable = std::unexpected(CompressionError::ffmpegUnavailable().toError());
     const Result<void> notSmaller = std::unexpected(CompressionError::outputNotSmaller().toError());
-    const Result<void> noOutput = std::unexpected(CompressionError::failed(QStringLiteral("没有生成有效的输出文件")).toError());
+    const Result<void> noOutput = std::unexpected(CompressionError::failed(test::noValidOutputText).toError());
     const struct {
         const char *name;
         bool withFFmpeg;

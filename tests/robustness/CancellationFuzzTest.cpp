@@ -211,7 +211,7 @@ private:
         }
         RunModel &run = m_runs.last();
         run.current = false;
-        const QString expected = summaryPrefix + QString::number(run.failures) + QStringLiteral(" 个视频失败。可在队列中查看原因。");
+        const QString expected = batchSummary(run.failures);
         if (run.failures == 0 && hasSummary) {
             return QStringLiteral("a summary for a run without failures: ") + *summary;
         }

@@ -102,17 +102,6 @@ inline qint64 pidIn(const QString &pidFile)
     return readFile(pidFile).trimmed().toLongLong();
 }
 
-// Texts the user reads that no error type describes.
-inline const QString noValidOutputText = QStringLiteral("没有生成有效的输出文件");
-inline QString batchSummary(qsizetype failures)
-{
-    return QStringLiteral("批量压缩完成，其中 %1 个视频失败。可在队列中查看原因。").arg(failures);
-}
-inline QString importFailure(const QString &name, VideoProbeError error)
-{
-    return name + QStringLiteral("：") + makeError(error).description();
-}
-
 // A controller over the real probe service and coordinator, or fakes of the two tools where the test puts them, in a
 // temporary folder of its own. Afterwards no source may have changed, no sample or pass folder may be left, no tool may
 // run, and every output folder holds whole videos.
@@ -249,7 +238,7 @@ public:
         }
         vm->generatePreview();
         ASSERT_TRUE(settle());
-        const QString prefix = QStringLiteral("预览生成失败：");
+        const QString &prefix = previewFailedPrefix;
         const QString alert = vm->alertMessage().value_or(QString());
         EXPECT_EQ(vm->previewURL().has_value(), !failure) << alert.toStdString();
         EXPECT_EQ(vm->previewSizeEstimate().has_value(), !failure);

@@ -161,6 +161,19 @@ inline VideoInfo makeInfo(const QUrl &url, double duration = 60, qint64 fileSize
     return {url, duration, 1920, 1080, fileSize, 8'000'000, 30, QStringLiteral("H.264"), 1, 128'000, true};
 }
 
+// Texts the user reads that no error type describes.
+inline const QString noValidOutputText = QStringLiteral("没有生成有效的输出文件");
+inline const QString alreadyQueuedText = QStringLiteral("这些视频已经在队列中了");
+inline const QString previewFailedPrefix = QStringLiteral("预览生成失败：");
+inline QString batchSummary(qsizetype failures)
+{
+    return QStringLiteral("批量压缩完成，其中 %1 个视频失败。可在队列中查看原因。").arg(failures);
+}
+inline QString importFailure(const QString &name, VideoProbeError error)
+{
+    return name + QStringLiteral("：") + makeError(error).description();
+}
+
 // A controller over the three fakes, wired like the window wires it.
 class ControllerTest : public ::testing::Test {
 protected:

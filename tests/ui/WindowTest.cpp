@@ -255,7 +255,7 @@ TEST_F(WindowTest, AlertsRemovalQuestionPlansAndTheTargetSize)
 {
     importNow({QUrl::fromLocalFile(dir.filePath(QStringLiteral("clip.avi")))});
     EXPECT_TRUE(visible("alert"));
-    EXPECT_NE(withText("clip.avi：" + makeError(VideoProbeError::unreadable).description()), nullptr);
+    EXPECT_NE(withText(test::importFailure("clip.avi", VideoProbeError::unreadable)), nullptr);
     QTest::keyClick(window.get(), Qt::Key_Return);
     EXPECT_TRUE(test::spinUntil([&] { return !visible("alert"); }));
 
