@@ -210,10 +210,7 @@ void AppViewModel::importVideos(const QList<QUrl> &urls, bool selectFirstImporte
     if (isBusy()) {
         return;
     }
-    QSet<QString> known;
-    for (const BatchVideoItem &item : std::as_const(m_batchItems)) {
-        known.insert(Files::standardized(item.info.url).path());
-    }
+    QSet<QString> known = m_queuedPaths;
     QList<QUrl> kept;
     for (const QUrl &url : urls) {
         const QString path = Files::standardized(url).path();
@@ -300,10 +297,7 @@ QCoro::Task<> AppViewModel::importTask(QList<QUrl> urls, bool selectFirstImporte
 
 bool AppViewModel::isQueued(const QUrl &url) const
 {
-    const QString path = Files::standardized(url).path();
-    return std::ranges::any_of(m_batchItems, [&](const BatchVideoItem &item) {
-        return Files::standardized(item.info.url).path() == path;
-    });
+    return m_queuedPaths.contains(Files::standardized(url).path());
 }
 
 void AppViewModel::selectAfterImport(const std::optional<QUuid> &firstImported)
@@ -794,6 +788,7 @@ void AppViewModel::clearVideos()
     if (!m_batchItems.isEmpty()) {
         m_queueModel->beginReset();
         m_batchItems.clear();
+        m_queuedPaths.clear();
         m_queueModel->endReset();
         Q_EMIT batchItemsChanged();
     }
@@ -835,6 +830,7 @@ qsizetype AppViewModel::indexOf(const QUuid &id) const
 void AppViewModel::appendItem(BatchVideoItem item)
 {
     m_queueModel->beginAppend(1);
+    m_queuedPaths.insert(Files::standardized(item.info.url).path());
     m_batchItems.append(std::move(item));
     m_queueModel->endAppend();
     Q_EMIT batchItemsChanged();
@@ -843,6 +839,7 @@ void AppViewModel::appendItem(BatchVideoItem item)
 void AppViewModel::removeItemAt(qsizetype row)
 {
     m_queueModel->beginRemove(static_cast<int>(row));
+    m_queuedPaths.remove(Files::standardized(m_batchItems.at(row).info.url).path());
     m_batchItems.removeAt(row);
     m_queueModel->endRemove();
     Q_EMIT batchItemsChanged();

@@ -13,6 +13,7 @@
 #include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 #include <QUrl>
 #include <QUuid>
@@ -240,6 +241,9 @@ private:
     std::shared_ptr<FileAccess> m_fileAccess;
     BatchQueueModel *m_queueModel = nullptr;
     QList<QUrl> m_securityScopedURLs;
+    // The standardized paths of the queued videos, so that a duplicate check
+    // costs the same with a thousand queued as with one.
+    QSet<QString> m_queuedPaths;
     std::optional<CompressionSettings> m_previewSettings;
     std::optional<QUuid> m_compressionRunID;
 

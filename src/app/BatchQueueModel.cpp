@@ -1,5 +1,7 @@
 #include "app/BatchQueueModel.h"
 
+#include <algorithm>
+
 
 namespace slimreel {
 
@@ -139,6 +141,13 @@ void BatchQueueModel::selectionChanged(const std::optional<QUuid> &previous)
     if (m_selection) {
         rowChanged(rowOf(*m_selection), roles);
     }
+}
+
+int BatchQueueModel::compressingRow() const
+{
+    const auto found = std::ranges::find(m_items, BatchItemState::Case::compressing,
+                                         [](const BatchVideoItem &item) { return item.state.kind; });
+    return found == m_items.end() ? -1 : static_cast<int>(found - m_items.begin());
 }
 
 int BatchQueueModel::rowOf(const QUuid &id) const

@@ -36,6 +36,11 @@ public:
     QVariant data(const QModelIndex &index, int role) const override;
     QHash<int, QByteArray> roleNames() const override;
 
+    // For the views, which keep these rows in sight: the row of an item (by its
+    // id text) and of the video being compressed; -1 when there is none.
+    Q_INVOKABLE int rowOfItem(const QString &id) const { return rowOf(QUuid::fromString(id)); }
+    Q_INVOKABLE int compressingRow() const;
+
     static QString stateText(const BatchItemState &state);
     static QString idText(const QUuid &id);
 

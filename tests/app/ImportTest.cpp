@@ -37,6 +37,10 @@ TEST_F(ImportTest, DuplicateRules)
         EXPECT_EQ(vm->video()->url.fileName(), c.queued.first()) << "the first in the queue is selected";
         EXPECT_EQ(vm->alertMessageText(), c.alreadyQueuedAlert ? alreadyQueuedText : QString());
     }
+    // A removed video can be queued again (a cleared one too: every case above starts with a clear).
+    vm->removeItem(vm->batchItems().at(0).id);
+    importNow({url(QStringLiteral("a.mp4"))});
+    EXPECT_EQ(queuedNames(), (QStringList{"c.mp4", "a.mp4"}));
 }
 
 TEST_F(ImportTest, FailureAlertShowsAtMostThreeLines)

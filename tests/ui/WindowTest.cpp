@@ -1,4 +1,5 @@
 #include "app/AppViewModel.h"
+#include "app/BatchQueueModel.h"
 #include "platform/FileAccess.h"
 #include "support/Fakes.h"
 #include "ui/MainWindow.h"
@@ -71,7 +72,13 @@ protected:
         controller->importVideos(urls, false);
         ASSERT_TRUE(settle());
     }
-    bool settle() { return test::spinUntil([this] { return !controller->hasRunningTasks(); }); }
+    // Until the controller is idle and the scene has caught up with it.
+    bool settle()
+    {
+        const bool idle = test::spinUntil([this] { return !controller->hasRunningTasks(); });
+        drainEvents();
+        return idle;
+    }
 
     // Starts a run into a fresh folder and waits until the first video is being compressed.
     QUrl startRun()
@@ -399,6 +406,41 @@ TEST_F(WindowTest, PreviewPlayersAndTheComparisonWindow)
     window->close();
     drainEvents();
     EXPECT_EQ(comparison(), nullptr);
+}
+
+// A thousand queued: the card stops growing at eight rows and scrolls within itself, with rows made only for what is in
+// sight; a selection made elsewhere and the row being compressed come into sight; the video card stays where it was.
+TEST_F(WindowTest, AThousandQueuedScrollWithinTheCard)
+{
+    importNow({knownVideo(QStringLiteral("first.mp4"))});
+    const double cardTop = item("videoCard")->mapToScene({0, 0}).y();
+    QList<QUrl> urls;
+    for (int i = 2; i <= 1000; ++i) {
+        urls << knownVideo(QStringLiteral("clip-%1.mp4").arg(i, 4, 10, QLatin1Char('0')));
+    }
+    importNow(urls);
+    QQuickItem *list = item("queueList");
+    ASSERT_EQ(list->property("count").toInt(), 1000);
+    EXPECT_LT(items("queueRow").size(), 30) << "rows are made only for what is in sight";
+    EXPECT_NEAR(list->height(), 8 * item("queueRow")->height() + 7 * 6, 1);
+    EXPECT_LT(item("videoCard")->mapToScene({0, 0}).y(), cardTop + 9 * item("queueRow")->height());
+    EXPECT_TRUE(shown(item("queueScrollBar")));
+    const auto inSight = [&](const QUuid &id) {
+        const QRectF shownPart = list->mapRectToScene(QRectF(0, 0, list->width(), list->height()));
+        return std::ranges::any_of(items("queueRow"), [&](QQuickItem *row) {
+            return row->isVisible() && row->property("itemId").toString() == BatchQueueModel::idText(id)
+                   && shownPart.contains(row->mapRectToScene(QRectF(0, 0, row->width(), row->height())));
+        });
+    };
+    const QUuid last = controller->batchItems().last().id;
+    EXPECT_FALSE(inSight(last));
+    controller->selectItem(last);
+    drainEvents();
+    EXPECT_TRUE(inSight(last));
+    window->grabWindow().save(QStringLiteral("queue-1000.png")); // in the test's working folder, to look at
+    startRun();
+    drainEvents();
+    EXPECT_TRUE(inSight(controller->batchItems().first().id)) << "the video being compressed";
 }
 
 } // namespace

@@ -56,27 +56,57 @@ Card {
             }
         }
 
-        ColumnLayout {
+        // Every row of a short queue; past eight rows the card stops growing and
+        // the list scrolls within it, with rows made only for what is in sight.
+        ListView {
+            id: rows
+            objectName: "queueList"
+
+            readonly property int shownRows: Math.min(count, 8)
+            readonly property real rowHeight: count > 0 ? (contentHeight + spacing) / count - spacing : 0
+
+            model: card.app.batchItems
             spacing: 6
+            clip: true
+            reuseItems: true
+            boundsBehavior: Flickable.StopAtBounds
+            interactive: count > shownRows
+            visible: count > 0
             Layout.fillWidth: true
+            Layout.preferredHeight: shownRows > 0 ? shownRows * (rowHeight + spacing) - spacing : 0
 
-            Repeater {
-                model: card.app.batchItems
+            ScrollBar.vertical: ScrollBar {
+                objectName: "queueScrollBar"
+                policy: rows.interactive ? ScrollBar.AlwaysOn : ScrollBar.AlwaysOff
+                minimumSize: 0.05
+            }
 
-                delegate: BatchQueueRow {
-                    required property var model
-                    app: card.app
-                    shell: card.shell
-                    itemId: model.itemId
-                    fileName: model.fileName
-                    duration: model.duration
-                    fileSize: model.fileSize
-                    itemState: model.state
-                    failureMessage: model.failureMessage
-                    progress: model.progress
-                    selected: model.isSelected
-                    Layout.fillWidth: true
+            // The video being compressed, and a selection made elsewhere, come into sight.
+            function reveal(row) {
+                if (row >= 0) {
+                    positionViewAtIndex(row, ListView.Contain)
                 }
+            }
+
+            Connections {
+                target: card.app
+                function onCurrentItemNameChanged() { rows.reveal(card.app.batchItems.compressingRow()) }
+                function onSelectedItemIDChanged() { rows.reveal(card.app.batchItems.rowOfItem(card.app.selectedItemID)) }
+            }
+
+            delegate: BatchQueueRow {
+                required property var model
+                width: ListView.view.width - (rows.interactive ? 14 : 0)
+                app: card.app
+                shell: card.shell
+                itemId: model.itemId
+                fileName: model.fileName
+                duration: model.duration
+                fileSize: model.fileSize
+                itemState: model.state
+                failureMessage: model.failureMessage
+                progress: model.progress
+                selected: model.isSelected
             }
         }
     }
