@@ -1,7 +1,8 @@
 // The window's memory, measured from inside: the same views over the same
 // controller as the program, driven the way a user drives them. Prints the
-// resident size after start, with the queue filled, and after each preview
-// sample (the comparison players load every new sample).
+// resident size after start, with the queue filled (dropped at once, with the
+// window's responsiveness meanwhile), and after each preview sample (the
+// comparison players load every new sample).
 
 #include "BenchSupport.h"
 
@@ -12,18 +13,24 @@
 #include <QCommandLineParser>
 #include <QElapsedTimer>
 #include <QGuiApplication>
+#include <QFileInfo>
 #include <QImage>
+#include <QJsonObject>
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QQuickWindow>
+#include <QTimer>
 #include <QtQml/qqmlextensionplugin.h>
 
 #include <QCoroTimer>
 
 #include <gst/gst.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <utility>
 
 Q_IMPORT_QML_PLUGIN(SlimreelPlugin)
 
@@ -34,18 +41,135 @@ namespace {
 struct Options {
     QStringList queue;   // files for the queue
     QString sample;      // the video sampled over and over
-    int previews = 10;
+    int previews = 10;   // none: the queue alone
     std::chrono::milliseconds settle{2000};
     QString screenshot;  // where to save the window after the last sample, if anywhere
 };
 
-void report(const QString &stage, int count)
+void report(const QString &stage, int count, QJsonObject more = {})
 {
-    bench::printLine({{QStringLiteral("stage"), stage},
-                      {QStringLiteral("count"), count},
-                      {QStringLiteral("rss_kb"), static_cast<qint64>(bench::residentKilobytes())},
-                      {QStringLiteral("anon_kb"), static_cast<qint64>(bench::anonymousKilobytes())},
-                      {QStringLiteral("peak_kb"), static_cast<qint64>(bench::peakResidentKilobytes())}});
+    more.insert(QStringLiteral("stage"), stage);
+    more.insert(QStringLiteral("count"), count);
+    more.insert(QStringLiteral("rss_kb"), static_cast<qint64>(bench::residentKilobytes()));
+    more.insert(QStringLiteral("anon_kb"), static_cast<qint64>(bench::anonymousKilobytes()));
+    more.insert(QStringLiteral("peak_kb"), static_cast<qint64>(bench::peakResidentKilobytes()));
+    bench::printLine(more);
+}
+
+// The queue dropped at once, as the window gets a drop: how long the first file
+// waited for the frame that showed it (into an empty window, that frame brings
+// the whole workspace); after it and until the import ends, the longest a new
+// file waited until a frame showed it, the longest a frame's own work took
+// (sync and render submission; the buffer swap, where Xvfb's software path
+// rasterizes and copies, comes after it) and the longest gap between two turns
+// of the event loop; that gap again over the second after the import, when the
+// first video is selected and its player opens the file; and how long a file
+// takes at the start and at the end of the import.
+QCoro::Task<QJsonObject> importAsDrop(QQuickWindow *window, cli::ControllerSession *session, const QStringList &files)
+{
+    AppViewModel &controller = session->controller();
+    QList<QUrl> urls;
+    for (const QString &file : files) {
+        urls << QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath());
+    }
+    QElapsedTimer clock;
+    qint64 lastFrame = -1, longestFrame = 0, lastTurn = 0, longestTurn = 0, frames = 0;
+    qint64 unshownSince = -1, firstUnshown = -1, longestUnshown = 0;
+    QList<qint64> arrivals;
+    // Set and read on the render thread only.
+    auto workStart = std::make_shared<std::atomic<qint64>>(0);
+    auto longestWork = std::make_shared<std::atomic<qint64>>(0);
+    const auto syncing = QObject::connect(window, &QQuickWindow::beforeSynchronizing, window,
+                                          [&clock, workStart] { *workStart = clock.nsecsElapsed(); }, Qt::DirectConnection);
+    const auto rendered = QObject::connect(window, &QQuickWindow::afterRendering, window, [&clock, workStart, longestWork] {
+        *longestWork = std::max(longestWork->load(), clock.nsecsElapsed() - workStart->load());
+    }, Qt::DirectConnection);
+    const auto frameSeen = QObject::connect(window, &QQuickWindow::frameSwapped, window, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        longestFrame = lastFrame < 0 ? 0 : std::max(longestFrame, now - lastFrame);
+        lastFrame = now;
+        if (unshownSince >= 0) {
+            const qint64 waited = now - std::exchange(unshownSince, -1);
+            if (firstUnshown < 0) {
+                firstUnshown = waited;
+                lastTurn = now; // the event loop is timed from here on
+                *longestWork = 0;
+            } else {
+                longestUnshown = std::max(longestUnshown, waited);
+            }
+        }
+        ++frames;
+    });
+    const auto arrived = QObject::connect(&controller, &AppViewModel::batchItemsChanged, &controller, [&] {
+        while (arrivals.size() < controller.itemCount()) {
+            arrivals << clock.nsecsElapsed();
+        }
+        if (unshownSince < 0) {
+            unshownSince = clock.nsecsElapsed();
+        }
+    });
+    QTimer ticker;
+    ticker.setInterval(5);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        if (firstUnshown >= 0) {
+            longestTurn = std::max(longestTurn, now - lastTurn);
+        }
+        lastTurn = now;
+    });
+    clock.start();
+    ticker.start();
+    controller.importVideos(urls);
+    co_await session->waitUntilIdle();
+    const double wall = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+    const qint64 turnWhileImporting = longestTurn, unshownWhileImporting = longestUnshown,
+                 workWhileImporting = longestWork->load(), framesWhileImporting = frames;
+    // Then the first video is selected and its player opens the file.
+    longestTurn = 0;
+    co_await QCoro::sleepFor(std::chrono::seconds(1));
+    ticker.stop();
+    QObject::disconnect(frameSeen);
+    QObject::disconnect(syncing);
+    QObject::disconnect(rendered);
+    QObject::disconnect(arrived);
+    // Milliseconds per file over the first and the last tenth of the files.
+    const qsizetype n = arrivals.size(), tenth = std::max<qsizetype>(1, n / 10);
+    const auto perFile = [&](qsizetype from, qsizetype to) {
+        return n == 0 ? 0.0 : static_cast<double>(arrivals.at(to) - (from < 0 ? 0 : arrivals.at(from))) / 1e6
+                                  / static_cast<double>(to - from);
+    };
+    co_return QJsonObject{{QStringLiteral("import_wall_s"), wall},
+                          {QStringLiteral("longest_frame_ms"), static_cast<double>(longestFrame) / 1e6},
+                          {QStringLiteral("first_unshown_ms"), static_cast<double>(firstUnshown) / 1e6},
+                          {QStringLiteral("longest_unshown_ms"), static_cast<double>(unshownWhileImporting) / 1e6},
+                          {QStringLiteral("longest_frame_work_ms"), static_cast<double>(workWhileImporting) / 1e6},
+                          {QStringLiteral("longest_turn_ms"), static_cast<double>(turnWhileImporting) / 1e6},
+                          {QStringLiteral("after_import_turn_ms"), static_cast<double>(longestTurn) / 1e6},
+                          {QStringLiteral("frames"), framesWhileImporting},
+                          {QStringLiteral("first_ms_per_file"), perFile(-1, std::min(tenth, n) - 1)},
+                          {QStringLiteral("last_ms_per_file"), perFile(std::max<qsizetype>(0, n - 1 - tenth), n - 1)}};
+}
+
+// For comparison, in the quiet window: ten selection changes a third of a second
+// apart, and the longest one of them took to reach the screen.
+QCoro::Task<double> selectionToScreen(QQuickWindow *window, AppViewModel *controller)
+{
+    QElapsedTimer clock;
+    qint64 longest = 0;
+    for (int i = 0; i < 10 && controller->itemCount() > 1; ++i) {
+        bool shown = false;
+        const auto swapped = QObject::connect(window, &QQuickWindow::frameSwapped, window, [&] { shown = true; });
+        clock.start();
+        // The first video is selected after the import: start with the second.
+        controller->selectItem(controller->batchItems().at((i + 1) % 2).id);
+        while (!shown && clock.elapsed() < 5000) {
+            co_await QCoro::sleepFor(std::chrono::milliseconds(1));
+        }
+        longest = std::max(longest, clock.nsecsElapsed());
+        QObject::disconnect(swapped);
+        co_await QCoro::sleepFor(std::chrono::milliseconds(330));
+    }
+    co_return static_cast<double>(longest) / 1e6;
 }
 
 QCoro::Task<int> measure(QQuickWindow *window, cli::ControllerSession *session, Options options)
@@ -60,9 +184,17 @@ QCoro::Task<int> measure(QQuickWindow *window, cli::ControllerSession *session, 
     co_await QCoro::sleepFor(options.settle);
     report(QStringLiteral("idle"), 0);
 
-    co_await session->importFiles(options.queue);
+    const QJsonObject import = co_await importAsDrop(window, session, options.queue);
     co_await QCoro::sleepFor(options.settle);
-    report(QStringLiteral("queued"), controller->itemCount());
+    report(QStringLiteral("queued"), controller->itemCount(), import);
+    const double selection = co_await selectionToScreen(window, controller);
+    bench::printLine({{QStringLiteral("stage"), QStringLiteral("selection")}, {QStringLiteral("longest_unshown_ms"), selection}});
+    if (options.previews == 0) {
+        if (!options.screenshot.isEmpty()) {
+            window->grabWindow().save(options.screenshot);
+        }
+        co_return controller->itemCount() == options.queue.size() ? 0 : 1;
+    }
 
     controller->clearVideos();
     co_await session->waitUntilIdle();
@@ -153,7 +285,7 @@ int main(int argc, char **argv)
     options.settle = std::chrono::milliseconds(parser.value(settle).toInt());
     options.screenshot = parser.value(screenshot);
     const auto chosenPlan = compressionPlanFromRaw(parser.value(plan));
-    if (options.queue.isEmpty() || options.sample.isEmpty() || options.previews < 1 || !chosenPlan) {
+    if (options.queue.isEmpty() || (options.sample.isEmpty() && options.previews > 0) || options.previews < 0 || !chosenPlan) {
         std::fprintf(stderr, "Usage: slimreel-window-bench --sample FILE [--previews N] [--plan PLAN] "
                              "[--settle-ms MS] FILE...\n");
         return 2;

@@ -9,11 +9,15 @@ import sys
 import time
 import traceback
 
-from . import corpus, importing, measure, overhead, plots, preview, report, sizes, window
+from . import corpus, importing, measure, overhead, plots, preview, queue, report, sizes, window
 
 BENCH = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 REPO = os.path.dirname(BENCH)
-FIGURES = ["overhead", "import", "prediction", "target", "preview", "window"]
+FIGURES = ["overhead", "import", "prediction", "target", "preview", "window", "queue"]
+# Each section's title and what its summary rows are called.
+VERDICT_NAMES = {"Program overhead": "Program overhead", "Import speed": "Import speed",
+                 "Size prediction (quality mode)": "Size prediction", "Target-size accuracy": "Target size",
+                 "Preview latency": "Preview latency", "Window": "Window", "Queue and length": "Queue"}
 
 
 class Context:
@@ -77,6 +81,30 @@ def machine():
     }
 
 
+def carried_over(path, measured):
+    """From an earlier results file: the sections of the figures not measured now
+    (by title), their summary rows (by the title their name starts with) and
+    their command blocks."""
+    if not os.path.exists(path):
+        return None
+    with open(path) as f:
+        text = f.read()
+    parts = text.split("\n## ")
+    sections = {part.split("\n", 1)[0]: "## " + part for part in parts[1:]}
+    titles = [t for t in sections if t not in ("Summary", "Corpus", "Commands")]
+    summary = {}
+    for line in sections.get("Summary", "").splitlines()[4:]:
+        cells = [c.strip() for c in line.strip().strip("|").split("|")]
+        owner = next((t for t in titles if cells[0].split(",")[0] == VERDICT_NAMES.get(t)), None)
+        if len(cells) == 4 and owner and owner not in measured:
+            met = {"met": True, "**missed**": False}.get(cells[3])
+            summary.setdefault(owner, []).append((cells[0], cells[1], cells[2], met))
+    blocks = sections.get("Commands", "").split("\n### ")[1:]
+    commands = {b.split("\n", 1)[0]: "\n### " + b.rstrip("\n") + "\n" for b in blocks}
+    return {"sections": {t: sections[t].rstrip("\n") + "\n" for t in titles if t not in measured},
+            "summary": summary, "commands": commands}
+
+
 def build_type(build):
     try:
         with open(os.path.join(build, "CMakeCache.txt")) as f:
@@ -133,9 +161,15 @@ def main():
          preview.markdown, preview.verdicts),
         ("window", "Window", lambda: window.run(ctx, queue_files[:ctx.queue_count], clip_named(clips, "pan-720p")),
          window.markdown, window.verdicts),
+        ("queue", "Queue and length", lambda: queue.run(ctx), queue.markdown, queue.verdicts),
     ]
+    # With --only, what the other figures measured before stays as it was.
+    kept = carried_over(args.output, [title for key, title, *_ in steps if key in chosen]) if args.only else None
     for key, title, measure_it, describe, judge in steps:
         if key not in chosen:
+            if kept and title in kept["sections"]:
+                sections.append(kept["sections"][title])
+                verdicts.extend(kept["summary"].get(title, []))
             continue
         ctx.progress(f"measuring: {title}")
         try:
@@ -194,7 +228,8 @@ def main():
     lines += ["## Commands", "",
               f"`$BUILD` is the build folder (`{os.path.relpath(ctx.build, REPO)}`), `$WORK` the work folder "
               f"(`{os.path.relpath(ctx.work, REPO)}`); CLIP and FILE stand for the corpus files above.",
-              ctx.log.markdown()]
+              ctx.log.markdown() + "".join(block for name, block in (kept["commands"] if kept else {}).items()
+                                           if name not in ctx.log.sections)]
     with open(args.output, "w") as out:
         out.write("\n".join(lines))
     ctx.progress(f"wrote {args.output}")
