@@ -62,7 +62,7 @@ def long_video(directory, seconds, log):
     return path
 
 
-def _film(ctx, path, env):
+def _film(ctx, path, env, other):
     """One video through the command line's import, estimate and every plan's start, and the window's preview."""
     name = os.path.basename(path)
     ctx.log.command(SECTION, [ctx.cli, "probe", "--json", name], "the import, as the window reads a dropped file")
@@ -84,8 +84,10 @@ def _film(ctx, path, env):
         result["plans"][plan] = watched(command, RUN_SECONDS)
     shutil.rmtree(out, ignore_errors=True)
     if ctx.window_bench and os.path.exists(ctx.window_bench):
-        command = [ctx.window_bench, "--sample", path, "--previews", "1", "--settle-ms", "2000", path]
-        ctx.log.command(SECTION, command[:2] + [name] + command[3:-1] + [name], "the window: queued, then its preview")
+        # A short clip queued first, then the video in its place: the video is opened once, as a drop opens it.
+        command = [ctx.window_bench, "--sample", path, "--previews", "1", "--settle-ms", "2000", other]
+        ctx.log.command(SECTION, command[:2] + [name] + command[3:-1] + ["FILE"],
+                        "the window: a short clip queued, then the video in its place and its preview")
         lines = measure.run(command, env=env).stdout.splitlines()
         result["window"] = [json.loads(line) for line in lines if line.startswith("{")][-1]
     return result
@@ -116,8 +118,8 @@ def run(ctx):
                      f"ffprobe on each {result['bare_wall']:.1f} s")
         films = os.path.join(ctx.work, "films")
         os.makedirs(films, exist_ok=True)
-        result["short"] = _film(ctx, long_video(films, 60, ctx.log), env)
-        result["long"] = _film(ctx, long_video(films, 3 * 3600, ctx.log), env)
+        result["short"] = _film(ctx, long_video(films, 60, ctx.log), env, files[0])
+        result["long"] = _film(ctx, long_video(films, 3 * 3600, ctx.log), env, files[0])
     ctx.progress("queue: the three-hour video done")
     return result
 
@@ -177,8 +179,8 @@ def markdown(r):
              "mono AAC). `slimreel-cli` for the import (`probe`), the preview sample and its estimate (`estimate`) and "
              f"each plan's first {RUN_SECONDS} s, then Ctrl-C (time from the signal to the program's end); every "
              "figure beside it is the program's own peak resident size (VmHWM, its encoder child not counted). "
-             "*Window*: `slimreel-window-bench` with the video queued and its preview made, resident size once "
-             "the players have opened it.\n\n")
+             "*Window*: `slimreel-window-bench` with a short clip queued, then the queue cleared, the video imported "
+             "in its place and its preview made: resident size once the players have opened it, and the peak.\n\n")
     text += report.table(["Video", "File", "Import", "Estimate"] + [p for p, _ in PLANS] + ["Window"], films)
     return text + "\n"
 
