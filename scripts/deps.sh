@@ -9,6 +9,7 @@ SLIMREEL_PACKAGES=(
   qml6-module-qtqml-workerscript qml6-module-qtmultimedia qml6-module-qtquick-shapes
   qml6-module-qttest qt6-svg-dev qml6-module-qt-labs-platform
   qml6-module-qt-labs-folderlistmodel qml6-module-qt5compat-graphicaleffects fonts-noto-cjk
+  qt6-wayland
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   gstreamer1.0-plugins-ugly gstreamer1.0-libav

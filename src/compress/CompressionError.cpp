@@ -14,7 +14,7 @@ QString CompressionError::errorDescription() const
     case Case::unsupportedByNative:
         return QStringLiteral("系统原生后端不支持这个文件，请改用 FFmpeg。");
     case Case::outputNotSmaller:
-        return QStringLiteral("压缩结果没有变小，已移除无效输出。建议选择“小文件”、降低目标体积，或改用 FFmpeg 引擎。");
+        return QStringLiteral("压缩结果没有变小，已移除无效输出。建议选择“极速”方案，或降低目标体积。");
     case Case::sourceWouldBeOverwritten:
         break;
     }

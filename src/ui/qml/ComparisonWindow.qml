@@ -110,7 +110,7 @@ Window {
                 }
 
                 Label {
-                    text: "可调整窗口大小，或点击绿色窗口按钮进入全屏"
+                    text: "可调整窗口大小，或按 F11 进入全屏"
                     font.pixelSize: Style.caption
                     color: Style.secondary
                 }
