@@ -5,6 +5,7 @@
 #include "compress/CompressionError.h"
 #include "model/Formatters.h"
 #include "model/Numbers.h"
+#include "model/RemainingTime.h"
 #include "platform/Files.h"
 
 #include <QCoreApplication>
@@ -566,9 +567,12 @@ void AppViewModel::compressAll(const QUrl &folder)
     m_compressionRunID = runID;
     QList<QUuid> ids;
     ids.reserve(m_batchItems.size());
+    m_runDurations.clear();
     for (const BatchVideoItem &item : std::as_const(m_batchItems)) {
         ids.append(item.id);
+        m_runDurations.append(std::isfinite(item.info.duration) ? std::max(0.0, item.info.duration) : 0.0);
     }
+    m_runClock.start();
     updateAllItems([](BatchVideoItem &item) {
         item.state = BatchItemState::pending();
         item.progress = 0;
@@ -684,6 +688,7 @@ ProgressCallback AppViewModel::runProgress(QUuid runID, QUuid id, qsizetype posi
         self->updateItem(row, [fraction](BatchVideoItem &item) { item.progress = fraction; });
         const double n = count == 0 ? 1.0 : static_cast<double>(count);
         self->setProgress((static_cast<double>(position) + fraction) / n);
+        self->updateRemaining(position, fraction);
     };
     return [apply](double fraction) {
         if (onMainThread()) {
@@ -1052,8 +1057,36 @@ void AppViewModel::setCurrentItemName(std::optional<QString> name)
     if (m_currentItemName == name) {
         return;
     }
+    // A new video's time is not the last one's; when the run ends there is none.
+    setRemaining({}, name ? m_batchRemaining : QString());
     m_currentItemName = std::move(name);
     Q_EMIT currentItemNameChanged();
+}
+
+void AppViewModel::setRemaining(QString current, QString batch)
+{
+    if (current == m_currentRemaining && batch == m_batchRemaining) {
+        return;
+    }
+    m_currentRemaining = std::move(current);
+    m_batchRemaining = std::move(batch);
+    Q_EMIT remainingChanged();
+}
+
+void AppViewModel::updateRemaining(qsizetype position, double fraction)
+{
+    double done = 0;
+    double total = 0;
+    for (qsizetype i = 0; i < m_runDurations.size(); ++i) {
+        total += m_runDurations.at(i);
+        done += i < position ? m_runDurations.at(i) : 0;
+    }
+    const double current = m_runDurations.value(position);
+    done += fraction * current;
+    const RemainingTime::Estimate left = RemainingTime::estimate(static_cast<double>(m_runClock.elapsed()) / 1000, done,
+                                                                 total, fraction * current, current);
+    setRemaining(left.current ? RemainingTime::text(*left.current) : QString(),
+                 left.batch ? RemainingTime::text(*left.batch) : QString());
 }
 
 void AppViewModel::setPreviewURL(std::optional<QUrl> url)

@@ -10,6 +10,7 @@
 #include "platform/FileAccess.h"
 #include "probe/VideoProbeService.h"
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -57,6 +58,10 @@ class AppViewModel : public QObject {
     Q_PROPERTY(bool hasActiveTask READ hasActiveTask NOTIFY hasActiveTaskChanged)
     Q_PROPERTY(double progress READ progress NOTIFY progressChanged)
     Q_PROPERTY(QString currentItemName READ currentItemNameText NOTIFY currentItemNameChanged)
+    // "剩余约 3 分钟" for the video being compressed and for the whole run, once
+    // the run's speed is known; empty before that and when nothing runs.
+    Q_PROPERTY(QString currentRemainingText READ currentRemainingText NOTIFY remainingChanged)
+    Q_PROPERTY(QString batchRemainingText READ batchRemainingText NOTIFY remainingChanged)
 
     Q_PROPERTY(QUrl previewURL READ previewURLValue NOTIFY previewURLChanged)
     Q_PROPERTY(double previewStartTime READ previewStartTime NOTIFY previewStartTimeChanged)
@@ -150,6 +155,8 @@ public:
     bool isBusy() const;
     QUrl outputFolder() const { return m_state.folder; }
     QString currentItemNameText() const { return m_currentItemName.value_or(QString()); }
+    QString currentRemainingText() const { return m_currentRemaining; }
+    QString batchRemainingText() const { return m_batchRemaining; }
     QUrl previewURLValue() const { return m_previewURL.value_or(QUrl()); }
     QString alertMessageText() const { return m_alertMessage.value_or(QString()); }
     void setAlertMessageText(const QString &message);
@@ -163,6 +170,7 @@ Q_SIGNALS:
     void hasActiveTaskChanged();
     void progressChanged();
     void currentItemNameChanged();
+    void remainingChanged();
     void previewURLChanged();
     void previewStartTimeChanged();
     void isGeneratingPreviewChanged();
@@ -215,6 +223,8 @@ private:
     void setState(CompressionState state);
     void setProgress(double progress);
     void setCurrentItemName(std::optional<QString> name);
+    void setRemaining(QString current, QString batch);
+    void updateRemaining(qsizetype position, double fraction);
     void setPreviewURL(std::optional<QUrl> url);
     void setPreviewStartTime(double seconds);
     void setPreviewSizeEstimate(std::optional<OutputSizeEstimate> estimate);
@@ -246,6 +256,11 @@ private:
     QSet<QString> m_queuedPaths;
     std::optional<CompressionSettings> m_previewSettings;
     std::optional<QUuid> m_compressionRunID;
+    // The current run's start and its videos' durations, in order, for its remaining time.
+    QElapsedTimer m_runClock;
+    QList<double> m_runDurations;
+    QString m_currentRemaining;
+    QString m_batchRemaining;
 
     std::shared_ptr<TaskHandle> m_importTask;
     std::shared_ptr<TaskHandle> m_compressionTask;

@@ -56,6 +56,7 @@ private:
         return QString(filled, QChar(0x2588)) + QString(width - filled, QChar(0x2591));
     }
     static int percent(double fraction) { return static_cast<int>(std::clamp(fraction, 0.0, 1.0) * 100); }
+    static QString remaining(const QString &text) { return text.isEmpty() ? QString() : QStringLiteral(" · ") + text; }
 
     void schedule()
     {
@@ -81,19 +82,24 @@ private:
         }
         if (m_terminal) {
             m_drawn = true;
-            write(stdout, QStringLiteral("\r%1 %2 %3%  batch %4 %5/%6 %7%\033[K")
-                              .arg(name, bar(running->progress, 20))
-                              .arg(percent(running->progress), 3)
-                              .arg(bar(m_controller.progress(), 20))
-                              .arg(position)
-                              .arg(items.size())
-                              .arg(percent(m_controller.progress()), 3));
+            // One pass over the pattern: a file name may itself hold "%1".
+            write(stdout, QStringLiteral("\r%1 %2 %3%%4  batch %5 %6/%7 %8%%9\033[K")
+                              .arg(name, bar(running->progress, 20),
+                                   QString::number(percent(running->progress)).rightJustified(3),
+                                   remaining(m_controller.currentRemainingText()), bar(m_controller.progress(), 20),
+                                   QString::number(position), QString::number(items.size()),
+                                   QString::number(percent(m_controller.progress())).rightJustified(3),
+                                   remaining(m_controller.batchRemainingText())));
             return;
         }
         const int step = percent(running->progress) / 10;
         if (step > m_step) {
             m_step = step;
-            write(stdout, QStringLiteral("[%1/%2] %3 %4%\n").arg(position).arg(items.size()).arg(name).arg(step * 10));
+            const QString batch = m_controller.batchRemainingText();
+            write(stdout, QStringLiteral("[%1/%2] %3 %4%%5%6\n")
+                              .arg(QString::number(position), QString::number(items.size()), name,
+                                   QString::number(step * 10), remaining(m_controller.currentRemainingText()),
+                                   batch.isEmpty() ? QString() : QStringLiteral("（全部") + batch + QStringLiteral("）")));
         }
     }
 

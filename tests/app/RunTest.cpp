@@ -146,6 +146,25 @@ TEST_F(RunTest, CancelStopsTheRunAndKeepsFinishedResults)
     EXPECT_EQ(vm->batchItems().at(1).progress, 0);
 }
 
+// The remaining time appears once the run's speed is known, a new video starts without one, and nothing is left
+// when the run is over.
+TEST_F(RunTest, RemainingTimeOnceTheRunsSpeedIsKnown)
+{
+    run(2);
+    waitForCalls(1);
+    const auto texts = [&] { return QStringList{vm->currentRemainingText(), vm->batchRemainingText()}; };
+    coordinator->calls.at(0)->progress(0.1);
+    EXPECT_EQ(texts(), (QStringList{"", ""})) << "not in the first seconds";
+    spinUntil([] { return false; }, std::chrono::milliseconds(5200)); // the event loop runs meanwhile
+    coordinator->calls.at(0)->progress(0.5); // 30 of 120 s of video in 5.2 s: 90 s to go at 5.8 s a second
+    EXPECT_EQ(texts(), (QStringList{"剩余不到 1 分钟", "剩余不到 1 分钟"}));
+    coordinator->succeed(0);
+    waitForCalls(2);
+    EXPECT_EQ(texts(), (QStringList{"", "剩余不到 1 分钟"}));
+    vm->cancel();
+    EXPECT_EQ(texts(), (QStringList{"", ""}));
+}
+
 // The random sequences never reach this order: a stopped run whose encode ends
 // only after a new run has started must not touch the new one.
 TEST_F(RunTest, NewRunRightAfterCancelKeepsCompressing)

@@ -1,4 +1,5 @@
 #include "model/Formatters.h"
+#include "model/RemainingTime.h"
 #include "support/Fakes.h"
 
 #include <QLocale>
@@ -90,7 +91,7 @@ TEST(CompressionSettings, BitRatesKeyFrameIntervalAndProjectedSizes)
     EXPECT_EQ(recommended.projectedRange({1, 1, 1}, 5, inf, video(inf, 0, 0, 1)), (OutputSizeEstimate{int64Max, int64Max}));
 }
 
-TEST(Formatters, DurationsAndByteCounts)
+TEST(Formatters, DurationsByteCountsAndRemainingTime)
 {
     const std::pair<double, const char *> durations[] = {
         {0, "0:00"},          {65.4, "1:05"},      {59.5, "1:00"}, {3599.4, "59:59"}, {3599.5, "1:00:00"},
@@ -108,6 +109,27 @@ TEST(Formatters, DurationsAndByteCounts)
         {12'345'678, "12.3 MB"}, {45'960'000, "46 MB"}, {1'234'567'890, "1.23 GB"}, {2'500'000'000, "2.5 GB"}};
     for (const auto &[bytes, text] : counts) {
         EXPECT_EQ(Formatters::byteCount(bytes).toStdString(), text) << bytes;
+    }
+    // The remaining time, from the run's speed, only once it is known; minutes rounded up.
+    using Left = std::pair<std::optional<double>, std::optional<double>>;
+    const std::tuple<double, double, double, double, double, Left> runs[] = {
+        {10, 20, 100, 5, 10, {2.5, 40}},         // 2 s of video a second
+        {4.9, 20, 100, 5, 10, {}},               // the first seconds
+        {10, 0.9, 100, 0.9, 10, {}},             // less than a hundredth done
+        {10, 100, 100, 10, 10, {0, 0}},          // done
+        {10, 20, 0, 5, 10, {}}, {notANumber, 20, 100, 5, 10, {}}, {10, 20, inf, 5, 10, {}},
+    };
+    for (const auto &[elapsed, done, total, currentDone, current, left] : runs) {
+        const auto e = RemainingTime::estimate(elapsed, done, total, currentDone, current);
+        EXPECT_EQ(Left(e.current, e.batch), left) << elapsed << " " << done << " of " << total;
+    }
+    const std::pair<double, const char *> texts[] = {
+        {0, "剩余不到 1 分钟"},      {59.9, "剩余不到 1 分钟"},      {60, "剩余约 1 分钟"},   {61, "剩余约 2 分钟"},
+        {3599, "剩余约 1 小时"},     {3661, "剩余约 1 小时 2 分钟"}, {-5, "剩余不到 1 分钟"}, {notANumber, ""},
+        {1e300, "剩余约 100 小时"},
+    };
+    for (const auto &[seconds, text] : texts) {
+        EXPECT_EQ(RemainingTime::text(seconds).toStdString(), text) << seconds;
     }
     // The decimal point follows the user's locale.
     QLocale::setDefault(QLocale(QLocale::German));

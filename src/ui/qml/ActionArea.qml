@@ -54,8 +54,17 @@ Item {
                 }
 
                 Label {
+                    objectName: "currentRemaining"
+                    visible: area.app.currentRemainingText.length > 0
+                    text: "本视频" + area.app.currentRemainingText
+                    font.pixelSize: Style.caption
+                    color: Style.secondary
+                }
+
+                Label {
                     objectName: "totalLine"
                     text: "总进度 " + Style.percent(area.app.progress)
+                          + (area.app.batchRemainingText.length > 0 ? " · 全部" + area.app.batchRemainingText : "")
                     font.pixelSize: Style.caption
                     color: Style.secondary
                 }
