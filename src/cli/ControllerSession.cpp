@@ -145,6 +145,9 @@ ControllerSession::ControllerSession(bool verbose, QObject *parent)
     if (verbose) {
         ChildProcess::setCommandObserver(&printCommandLine);
     }
+    // No suspend in the middle of a run or a sample.
+    connect(m_controller.get(), &AppViewModel::hasActiveTaskChanged, &m_inhibitor,
+            [this] { m_inhibitor.setHeld(m_controller->hasActiveTask()); });
     // Hardware encoder trials run while the files are inspected.
     EncoderCatalog::shared().start();
 

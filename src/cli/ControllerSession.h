@@ -2,6 +2,7 @@
 
 #include "app/AppViewModel.h"
 #include "model/CompressionSettings.h"
+#include "platform/SleepInhibitor.h"
 
 #include <QCommandLineParser>
 #include <QObject>
@@ -70,6 +71,7 @@ public:
 private:
     void interrupt();
 
+    SleepInhibitor m_inhibitor{QStringLiteral("正在压缩视频")}; // outlives the controller's last word
     std::unique_ptr<AppViewModel> m_controller;
     bool m_interrupted = false;
 };

@@ -1,6 +1,7 @@
 #include "app/AppViewModel.h"
 #include "compress/EncoderCatalog.h"
 #include "platform/Files.h"
+#include "platform/SleepInhibitor.h"
 #include "ui/MainWindow.h"
 
 #include <QCommandLineParser>
@@ -86,6 +87,10 @@ int main(int argc, char **argv)
         QMetaObject::invokeMethod(window.get(), "acceptDrop", Q_ARG(QVariant, QVariant::fromValue(urls)));
     }
     MainWindow::closeOnQuitSignals(*window);
+    // No suspend in the middle of a run or a preview.
+    SleepInhibitor inhibitor(QStringLiteral("正在压缩视频"));
+    QObject::connect(&controller, &AppViewModel::hasActiveTaskChanged, &inhibitor,
+                     [&] { inhibitor.setHeld(controller.hasActiveTask()); });
     const int status = application.exec();
     // Work still running when the window closes is stopped, and cleans up
     // after itself, before the program ends.
