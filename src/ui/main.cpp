@@ -1,5 +1,6 @@
 #include "app/AppViewModel.h"
 #include "compress/EncoderCatalog.h"
+#include "platform/DesktopNotification.h"
 #include "platform/Files.h"
 #include "platform/SleepInhibitor.h"
 #include "ui/MainWindow.h"
@@ -91,6 +92,17 @@ int main(int argc, char **argv)
     SleepInhibitor inhibitor(QStringLiteral("正在压缩视频"));
     QObject::connect(&controller, &AppViewModel::hasActiveTaskChanged, &inhibitor,
                      [&] { inhibitor.setHeld(controller.hasActiveTask()); });
+    // A run that ends while the user works in another window: the desktop says what the completion block or the
+    // summary alert says. Queued, so that the summary, set just after the state, is there.
+    QObject::connect(
+        &controller, &AppViewModel::stateChanged, window.get(),
+        [&] {
+            if (controller.state().is(CompressionState::Case::completed) && !window->isActive()) {
+                DesktopNotification::show(QStringLiteral("Slimreel"),
+                                          controller.alertMessage().value_or(QStringLiteral("批量压缩完成")));
+            }
+        },
+        Qt::QueuedConnection);
     const int status = application.exec();
     // Work still running when the window closes is stopped, and cleans up
     // after itself, before the program ends.

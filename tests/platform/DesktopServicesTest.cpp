@@ -1,3 +1,4 @@
+#include "platform/DesktopNotification.h"
 #include "platform/SleepInhibitor.h"
 #include "support/TestSupport.h"
 
@@ -50,11 +51,26 @@ private:
     QDBusConnection m_bus;
 };
 
+// The freedesktop notification service: records what it is asked to show.
+class FakeNotifications : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+public:
+    QStringList shown; // application: summary: body
+public Q_SLOTS:
+    uint Notify(const QString &application, uint, const QString &, const QString &summary, const QString &body,
+                const QStringList &, const QVariantMap &, int)
+    {
+        shown << application + u':' + summary + u':' + body;
+        return static_cast<uint>(shown.size());
+    }
+};
+
 } // namespace
 
-// Held while work runs, let go when it ends, also when it ends before the desktop has answered or when the program
-// ends holding it.
-TEST(SleepInhibitor, HeldThroughThePortalWhileWorkRunsAndAlwaysLetGo)
+// Sleep held while work runs, let go when it ends, also when it ends before the desktop has answered or when the
+// program ends holding it; a notification reaches the desktop's service.
+TEST(DesktopServices, SleepHeldThroughThePortalWhileWorkRunsAndAlwaysLetGoAndTheEndOfARunNotified)
 {
     QProcess daemon;
     daemon.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
@@ -91,8 +107,16 @@ TEST(SleepInhibitor, HeldThroughThePortalWhileWorkRunsAndAlwaysLetGo)
     }
     EXPECT_TRUE(test::spinUntil([&] { return portal.open() == 0; })) << "the program ended holding it";
     EXPECT_EQ(portal.requests.size(), 3);
+
+    // The desktop's notification of a run's end, on the same bus.
+    FakeNotifications notifications;
+    ASSERT_TRUE(bus.registerService(QStringLiteral("org.freedesktop.Notifications")));
+    ASSERT_TRUE(bus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &notifications, QDBusConnection::ExportAllSlots));
+    DesktopNotification::show(QStringLiteral("Slimreel"), QStringLiteral("批量压缩完成"));
+    EXPECT_TRUE(test::spinUntil([&] { return !notifications.shown.isEmpty(); }));
+    EXPECT_EQ(notifications.shown, QStringList{"Slimreel:Slimreel:批量压缩完成"});
     daemon.kill();
     daemon.waitForFinished();
 }
 
-#include "SleepInhibitorTest.moc"
+#include "DesktopServicesTest.moc"
