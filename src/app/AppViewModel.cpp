@@ -572,7 +572,6 @@ void AppViewModel::compressAll(const QUrl &folder)
         ids.append(item.id);
         m_runDurations.append(std::isfinite(item.info.duration) ? std::max(0.0, item.info.duration) : 0.0);
     }
-    m_runClock.start();
     updateAllItems([](BatchVideoItem &item) {
         item.state = BatchItemState::pending();
         item.progress = 0;
@@ -595,6 +594,10 @@ QCoro::Task<> AppViewModel::runTask(QUuid runID, QUrl folder, CompressionSetting
     co_await waitForEnd(std::exchange(earlier, {}));
     if (!isAlive(self)) {
         co_return;
+    }
+    // The run's speed counts from its first encode, not from the wait for the last one to stop.
+    if (m_compressionRunID == runID) {
+        m_runClock.start();
     }
 
     const bool folderAccess = fileAccess->start(folder);
