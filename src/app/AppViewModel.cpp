@@ -639,6 +639,7 @@ QCoro::Task<> AppViewModel::runTask(QUuid runID, QUrl folder, CompressionSetting
                     item.outputURL = destination;
                 });
             }
+            Q_EMIT itemFinished(lastPathComponent(info.url), QString());
             continue;
         }
         if (stop.stop_requested()) {
@@ -651,6 +652,7 @@ QCoro::Task<> AppViewModel::runTask(QUuid runID, QUrl folder, CompressionSetting
                 item.state = BatchItemState::failed(message);
                 item.progress = 0;
             });
+            Q_EMIT itemFinished(lastPathComponent(info.url), message);
         }
     }
 

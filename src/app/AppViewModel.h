@@ -176,6 +176,8 @@ Q_SIGNALS:
     void isGeneratingPreviewChanged();
     void estimateTextsChanged();
     void alertMessageChanged();
+    // A queued video is done (no reason) or failed (its reason): for a screen reader to announce.
+    void itemFinished(const QString &fileName, const QString &failureReason);
     // The controller has nothing running any more (no import, preview, run or
     // cancellation follow-up); front ends that wait for the end listen to this.
     void becameIdle();

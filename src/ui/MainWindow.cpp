@@ -4,10 +4,12 @@
 #include "platform/QuitSignals.h"
 #include "ui/IconProvider.h"
 
+#include <QAccessible>
 #include <QFont>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QGuiApplication>
+#include <QPointer>
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QQuickStyle>
@@ -18,6 +20,56 @@
 #endif
 
 namespace slimreel {
+
+namespace {
+
+// Qt 6.4's buttons (ours and those of its own dialogs) offer a screen reader a
+// press action that does nothing. Qt answers it only through a QML handler on the
+// `Accessible` attached object, so each button gets one that clicks it, as a
+// click by mouse or key would.
+constexpr char forwarderSource[] = R"(import QtQml
+Connections {
+    required property QtObject button
+    function onPressAction() { if (button.enabled && button.visible) button.clicked() }
+})";
+
+QPointer<QQmlComponent> forwarder; // of the newest window's engine, and owned by it
+
+// Runs as each object is first seen by the accessibility interface; makes no interface itself.
+QAccessibleInterface *forwardPressToClick(const QString &, QObject *object)
+{
+    if (object == nullptr || !object->inherits("QQuickAbstractButton") || forwarder.isNull()
+        || forwarder->engine() != qmlEngine(object) || object->property("slimreelPressForwarded").toBool()) {
+        return nullptr;
+    }
+    // Qt's own attached object, which the controls make as accessibility comes on (one made
+    // through the public lookup would be a second one that Qt never asks).
+    for (QObject *child : object->children()) {
+        if (qstrcmp(child->metaObject()->className(), "QQuickAccessibleAttached") == 0) {
+            object->setProperty("slimreelPressForwarded", true);
+            QObject *handler = forwarder->createWithInitialProperties(
+                {{QStringLiteral("target"), QVariant::fromValue(child)}, {QStringLiteral("button"), QVariant::fromValue(object)}});
+            if (handler != nullptr) {
+                handler->setParent(object);
+            }
+            break;
+        }
+    }
+    return nullptr;
+}
+
+// Before the views exist, so that no button is seen first.
+void forwardScreenReaderPresses(QQmlEngine &engine)
+{
+    if (forwarder.isNull() || forwarder->engine() != &engine) {
+        forwarder = new QQmlComponent(&engine, &engine);
+        forwarder->setData(forwarderSource, QUrl());
+    }
+    static const bool installed = (QAccessible::installFactory(forwardPressToClick), true);
+    Q_UNUSED(installed);
+}
+
+} // namespace
 
 void MainWindow::prepareProcess()
 {
@@ -66,6 +118,7 @@ std::unique_ptr<QQuickWindow> MainWindow::create(QQmlEngine &engine, AppViewMode
         engine.addImageProvider(QStringLiteral("icon"), new IconProvider);
     }
     engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
+    forwardScreenReaderPresses(engine);
 
     QQmlComponent component(&engine, QUrl(QStringLiteral("qrc:/qt/qml/Slimreel/Main.qml")));
     if (!component.isReady()) {

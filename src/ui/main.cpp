@@ -88,6 +88,8 @@ int main(int argc, char **argv)
         QMetaObject::invokeMethod(window.get(), "acceptDrop", Q_ARG(QVariant, QVariant::fromValue(urls)));
     }
     MainWindow::closeOnQuitSignals(*window);
+    // Keys go to the new window at once, also where no window manager hands it the focus.
+    window->requestActivate();
     // No suspend in the middle of a run or a preview.
     SleepInhibitor inhibitor(QStringLiteral("正在压缩视频"));
     QObject::connect(&controller, &AppViewModel::hasActiveTaskChanged, &inhibitor,

@@ -22,6 +22,7 @@ Item {
         width: parent.width
         iconName: "bolt-fill"
         text: area.app.itemCount < 2 ? "开始压缩" : "压缩 " + area.app.itemCount + " 个视频"
+        tip: "开始压缩（Ctrl+Enter）"
         onClicked: area.shell.presentPicker("outputFolder")
     }
 
@@ -33,6 +34,8 @@ Item {
         spacing: 10
 
         LinearProgress {
+            objectName: "totalProgress"
+            Accessible.name: "总进度"
             value: area.app.progress
             Layout.fillWidth: true
         }
@@ -70,7 +73,7 @@ Item {
                 }
             }
 
-            Button {
+            ActionButton {
                 objectName: "cancelButton"
                 text: "取消"
                 onClicked: area.app.cancel()
@@ -94,7 +97,7 @@ Item {
             Layout.alignment: Qt.AlignHCenter
         }
 
-        Button {
+        ActionButton {
             objectName: "openFolderButton"
             text: "打开输出文件夹"
             Layout.alignment: Qt.AlignHCenter

@@ -36,19 +36,18 @@ Card {
 
             Item { Layout.fillWidth: true }
 
-            Button {
+            ActionButton {
                 objectName: "clearQueueButton"
                 text: "清空"
                 icon.source: Style.iconUrl("trash")
                 enabled: !card.shell.busy && card.app.itemCount > 0
-                ToolTip.visible: hovered
-                ToolTip.delay: 600
-                ToolTip.text: "清空队列，不会删除原视频或输出文件"
+                tip: "清空队列，不会删除原视频或输出文件"
                 onClicked: card.shell.clearQueue()
             }
 
-            Button {
+            ActionButton {
                 objectName: "addToQueueButton"
+                tip: "添加视频（Ctrl+O）"
                 text: "添加"
                 icon.source: Style.iconUrl("plus")
                 enabled: !card.shell.busy
@@ -72,6 +71,22 @@ Card {
             boundsBehavior: Flickable.StopAtBounds
             interactive: count > shownRows
             visible: count > 0
+            // One Tab stop; the arrow keys move the selection, Delete removes it (the window's shortcut).
+            activeFocusOnTab: true
+            keyNavigationEnabled: false
+            Accessible.role: Accessible.List
+            Accessible.name: "视频队列"
+            Keys.onUpPressed: step(-1)
+            Keys.onDownPressed: step(1)
+
+            function step(by) {
+                const row = card.app.batchItems.rowOfItem(card.app.selectedItemID)
+                const next = Math.max(0, Math.min(count - 1, row + by))
+                positionViewAtIndex(next, ListView.Contain)
+                const item = itemAtIndex(next)
+                if (item)
+                    card.app.selectItem(item.itemId)
+            }
             Layout.fillWidth: true
             Layout.preferredHeight: shownRows > 0 ? shownRows * (rowHeight + spacing) - spacing : 0
 
@@ -107,6 +122,7 @@ Card {
                 failureMessage: model.failureMessage
                 progress: model.progress
                 selected: model.isSelected
+                keyboardFocus: rows.activeFocus
             }
         }
     }

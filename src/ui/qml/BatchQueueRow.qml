@@ -17,8 +17,20 @@ Rectangle {
     property string failureMessage
     property real progress
     property bool selected
+    property bool keyboardFocus
+    // What a screen reader says of the row: its name and where it is in the run.
+    readonly property string statusText: itemState === "compressing" ? "正在压缩 " + Style.percent(progress)
+                                       : itemState === "completed" ? "完成"
+                                       : itemState === "failed" ? "失败：" + failureMessage : "等待"
 
     objectName: "queueRow"
+    Accessible.role: Accessible.ListItem
+    Accessible.name: fileName + "，" + statusText
+    Accessible.selectable: true
+    Accessible.selected: selected
+    Accessible.onPressAction: app.selectItem(itemId)
+    border.width: selected && keyboardFocus ? 2 : 0
+    border.color: Style.accent
     implicitHeight: content.implicitHeight + 18
     radius: 10
     color: selected ? Style.alpha(Style.accent, 0.09) : Style.alpha(Style.primary, Style.secondary.a * 0.045)
@@ -71,20 +83,14 @@ Rectangle {
             failureMessage: row.failureMessage
         }
 
-        ToolButton {
+        // Out of the Tab order: a thousand rows would be a thousand stops; the keyboard
+        // removes the selected video with Delete.
+        IconButton {
             objectName: "removeRowButton"
+            name: "从队列移除 " + row.fileName
+            iconName: "close-circle-fill"
             enabled: !row.shell.busy
-            icon.source: Style.iconUrl("close-circle-fill")
-            icon.color: Style.secondary
-            icon.width: 16
-            icon.height: 16
-            flat: true
-            padding: 2
-            background: null
-            opacity: enabled ? 1 : 0.4
-            ToolTip.visible: hovered
-            ToolTip.delay: 600
-            ToolTip.text: "从队列移除"
+            focusPolicy: Qt.NoFocus
             onClicked: row.app.removeItem(row.itemId)
         }
     }

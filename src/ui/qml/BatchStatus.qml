@@ -43,6 +43,7 @@ Loader {
             }
 
             LinearProgress {
+                Accessible.name: "本视频进度"
                 value: view.progress
                 Layout.preferredWidth: 64
             }

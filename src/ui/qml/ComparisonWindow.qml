@@ -86,10 +86,10 @@ Window {
         onActivated: window.visibility = window.visibility === Window.FullScreen ? Window.Windowed : Window.FullScreen
     }
 
+    // Out of full screen first, then closed.
     Shortcut {
         sequence: "Escape"
-        enabled: window.visibility === Window.FullScreen
-        onActivated: window.visibility = Window.Windowed
+        onActivated: window.visibility === Window.FullScreen ? window.visibility = Window.Windowed : window.close()
     }
 
     ColumnLayout {
@@ -120,7 +120,7 @@ Window {
 
             SegmentedPicker {
                 objectName: "layoutPicker"
-                Accessible.name: "查看方式"
+                name: "查看方式"
                 options: [
                     { title: "并排对比", value: "sideBySide" },
                     { title: "原视频", value: "original" },
@@ -131,7 +131,7 @@ Window {
                 onActivated: value => window.layout = value
             }
 
-            Button {
+            ActionButton {
                 objectName: "syncPlayButton"
                 visible: window.layout === "sideBySide"
                 text: "同步播放"
@@ -139,7 +139,7 @@ Window {
                 onClicked: window.synchronizeAndPlay()
             }
 
-            Button {
+            ActionButton {
                 objectName: "pauseButton"
                 visible: window.layout === "sideBySide"
                 text: "暂停"

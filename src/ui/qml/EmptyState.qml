@@ -102,6 +102,7 @@ Item {
         ProminentButton {
             objectName: "chooseVideosButton"
             text: "选择视频"
+            tip: "添加视频（Ctrl+O）"
             iconName: "plus"
             Layout.alignment: Qt.AlignHCenter
             onClicked: emptyState.shell.presentPicker("addVideos")

@@ -44,8 +44,9 @@ RowLayout {
 
     Item { Layout.fillWidth: true }
 
-    Button {
+    ActionButton {
         objectName: "addVideosButton"
+        tip: "添加视频（Ctrl+O）"
         visible: header.app.hasVideo
         enabled: !header.shell.busy
         text: "添加视频"
@@ -53,7 +54,7 @@ RowLayout {
         onClicked: header.shell.presentPicker("addVideos")
     }
 
-    Button {
+    ActionButton {
         objectName: "replaceVideoButton"
         visible: header.app.hasVideo
         enabled: !header.shell.busy

@@ -6,8 +6,6 @@ import QtQuick.Controls
 VideoSurface {
     id: inline
 
-    property string title
-
     objectName: "inlinePlayer"
     radius: 12
 

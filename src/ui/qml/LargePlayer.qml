@@ -5,7 +5,6 @@ import QtQuick.Controls
 VideoSurface {
     id: large
 
-    property string title
 
     objectName: "largePlayer"
     radius: 14

@@ -7,6 +7,9 @@ ProgressBar {
 
     from: 0
     to: 1
+    Accessible.role: Accessible.ProgressBar
+    // Qt 6.4 gives a progress bar no value interface: the percentage is its description.
+    Accessible.description: Style.percent(visualPosition)
 
     background: Rectangle {
         implicitWidth: 120

@@ -77,6 +77,51 @@ ApplicationWindow {
         }
     }
 
+    // The desktop's usual keys; the buttons' tooltips name them. None acts behind a dialog or a picker.
+    readonly property bool keysFree: !isShowingFilePicker && !alert.visible && !confirmation.visible
+
+    Shortcut {
+        sequences: [StandardKey.Open]
+        enabled: root.keysFree && !root.busy
+        onActivated: root.presentPicker("addVideos")
+    }
+
+    Shortcut {
+        sequences: ["Ctrl+Return", "Ctrl+Enter"]
+        enabled: root.keysFree && root.app.hasVideo && !root.busy && root.app.state !== "completed"
+        onActivated: root.presentPicker("outputFolder")
+    }
+
+    // A text field keeps its own Delete (it takes the key first).
+    Shortcut {
+        sequences: [StandardKey.Delete]
+        enabled: root.keysFree && root.app.hasVideo
+        onActivated: root.requestRemoval()
+    }
+
+    // What a screen reader announces when a queued video is done or has failed. Kept out of
+    // sight but not hidden (hidden objects are not read); shown anew for each message. A Text,
+    // since a control's own role would replace the alert's.
+    Text {
+        id: announcement
+        objectName: "queueAnnouncement"
+        width: 1
+        height: 1
+        clip: true
+        color: "transparent"
+        Accessible.role: Accessible.AlertMessage
+        Accessible.name: text
+
+        Connections {
+            target: root.app
+            function onItemFinished(fileName, reason) {
+                announcement.visible = false
+                announcement.text = fileName + (reason.length > 0 ? "：失败，" + reason : "：完成")
+                announcement.visible = true
+            }
+        }
+    }
+
     Component {
         id: emptyStateComponent
         EmptyState { app: root.app; shell: root }

@@ -9,6 +9,8 @@ Rectangle {
 
     required property MediaPlayer player
     readonly property bool playing: player.playbackState === MediaPlayer.PlayingState
+    property string subject
+    readonly property bool holdsFocus: playPause.activeFocus || slider.activeFocus
 
     function clock(milliseconds) {
         const seconds = Math.max(0, Math.floor(milliseconds / 1000))
@@ -25,15 +27,14 @@ Rectangle {
         anchors.rightMargin: 10
         spacing: 6
 
-        ToolButton {
+        IconButton {
+            id: playPause
             objectName: "playPauseButton"
-            icon.source: Style.iconUrl(bar.playing ? "pause-fill" : "play-fill")
-            icon.color: "white"
-            icon.width: 14
-            icon.height: 14
+            name: (bar.playing ? "暂停" : "播放") + bar.subject
+            iconName: bar.playing ? "pause-fill" : "play-fill"
+            iconColor: "white"
+            iconSize: 14
             padding: 4
-            background: null
-            Accessible.name: bar.playing ? "暂停" : "播放"
             onClicked: bar.playing ? bar.player.pause() : bar.player.play()
         }
 
@@ -43,6 +44,7 @@ Rectangle {
             to: Math.max(1, bar.player.duration)
             value: bar.player.position
             enabled: bar.player.seekable
+            Accessible.name: bar.subject + "播放位置"
             Layout.fillWidth: true
             onMoved: bar.player.setPosition(value)
 

@@ -35,7 +35,7 @@ Card {
 
             Item { Layout.fillWidth: true }
 
-            Button {
+            ActionButton {
                 objectName: "expandButton"
                 visible: card.hasSample
                 text: "放大对比"
@@ -44,12 +44,14 @@ Card {
                 onClicked: card.shell.openComparison(card.app.video.url, card.app.previewURL, card.app.previewStartTime)
             }
 
-            Button {
+            ActionButton {
                 id: generate
                 objectName: "generatePreviewButton"
                 readonly property bool generating: card.app.isGeneratingPreview
                 enabled: !generating && !card.shell.busy
                 text: generating ? "" : "生成 5 秒预览"
+                Accessible.name: "生成 5 秒预览"
+                Accessible.description: generating ? "正在生成预览" : ""
                 onClicked: card.app.generatePreview()
 
                 contentItem: Item {

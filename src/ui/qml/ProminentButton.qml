@@ -2,7 +2,7 @@ import QtQuick
 import QtQuick.Controls
 
 // The filled accent button of the window's main actions, in the large size.
-Button {
+ActionButton {
     id: button
 
     property string iconName
@@ -45,5 +45,7 @@ Button {
         radius: 9
         color: button.down ? Qt.darker(Style.accent, 1.15) : button.hovered ? Qt.lighter(Style.accent, 1.06) : Style.accent
         opacity: button.enabled ? 1 : 0.45
+        border.width: button.visualFocus ? 2 : 0
+        border.color: Style.palette.highlightedText
     }
 }

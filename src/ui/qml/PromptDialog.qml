@@ -75,7 +75,7 @@ Dialog {
             Repeater {
                 model: dialog.actions
 
-                Button {
+                ActionButton {
                     id: action
                     required property var modelData
                     required property int index

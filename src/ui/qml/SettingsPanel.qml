@@ -20,7 +20,7 @@ ColumnLayout {
 
     SegmentedPicker {
         objectName: "modePicker"
-        Accessible.name: "模式"
+        name: "模式"
         options: [{ title: "智能压缩", value: "quality" }, { title: "指定大小", value: "targetSize" }]
         current: panel.app.mode
         enabled: !panel.shell.busy
@@ -35,29 +35,31 @@ ColumnLayout {
         spacing: 8
         Layout.fillWidth: true
 
-        PlanRow {
-            app: panel.app
-            plan: "fastest"
-            title: "极速"
-            subtitle: "H.264 · 最高 720p · 速度最快"
-            Layout.fillWidth: true
-        }
+        Repeater {
+            id: plans
+            model: [
+                { plan: "fastest", title: "极速", badge: "", subtitle: "H.264 · 最高 720p · 速度最快" },
+                { plan: "recommended", title: "推荐", badge: "默认", subtitle: "HEVC · 最高 1080p · 体积与速度兼顾" },
+                { plan: "highQuality", title: "高质量", badge: "", subtitle: "x264 CRF · 保留分辨率 · 体积与画质最优" }
+            ]
 
-        PlanRow {
-            app: panel.app
-            plan: "recommended"
-            title: "推荐"
-            badge: "默认"
-            subtitle: "HEVC · 最高 1080p · 体积与速度兼顾"
-            Layout.fillWidth: true
-        }
-
-        PlanRow {
-            app: panel.app
-            plan: "highQuality"
-            title: "高质量"
-            subtitle: "x264 CRF · 保留分辨率 · 体积与画质最优"
-            Layout.fillWidth: true
+            PlanRow {
+                required property var modelData
+                required property int index
+                app: panel.app
+                plan: modelData.plan
+                title: modelData.title
+                badge: modelData.badge
+                subtitle: modelData.subtitle
+                Layout.fillWidth: true
+                // The arrow keys stop at the ends, as in a radio group.
+                onStepped: by => {
+                    const next = plans.itemAt(Math.max(0, Math.min(plans.count - 1, index + by)))
+                    // Focus first: a row that loses the choice leaves the Tab order.
+                    next.forceActiveFocus(Qt.TabFocusReason)
+                    next.clicked()
+                }
+            }
         }
     }
 

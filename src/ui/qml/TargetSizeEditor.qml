@@ -47,6 +47,7 @@ ColumnLayout {
             id: field
             objectName: "targetSizeField"
             placeholderText: "25"
+            Accessible.name: "目标体积（MB）"
             font.pixelSize: Style.body
             selectByMouse: true
             Layout.fillWidth: true

@@ -47,18 +47,11 @@ Card {
                 }
             }
 
-            ToolButton {
+            IconButton {
                 objectName: "removeVideoButton"
-                icon.source: Style.iconUrl("close-circle-fill")
-                icon.color: Style.secondary
-                icon.width: 20
-                icon.height: 20
-                padding: 2
-                background: null
-                ToolTip.visible: hovered
-                ToolTip.delay: 600
-                ToolTip.text: "移除视频"
-                Accessible.name: "移除当前视频"
+                name: "移除视频（Delete）"
+                iconName: "close-circle-fill"
+                iconSize: 20
                 onClicked: card.shell.requestRemoval()
             }
         }

@@ -11,6 +11,8 @@ Item {
     id: surface
 
     property url source
+    // What it shows, for its caption and for a screen reader.
+    property string title
     property real startTime: 0
     property real radius: 12
     readonly property alias player: mediaPlayer
@@ -73,8 +75,11 @@ Item {
         }
 
         PlayerControls {
+            id: controls
             player: mediaPlayer
-            visible: hover.hovered || mediaPlayer.playbackState !== MediaPlayer.PlayingState
+            subject: surface.title
+            // Keyboard focus keeps them, or it would be lost as they hide.
+            visible: hover.hovered || mediaPlayer.playbackState !== MediaPlayer.PlayingState || controls.holdsFocus
             anchors.left: parent.left
             anchors.right: parent.right
             anchors.bottom: parent.bottom
