@@ -267,8 +267,8 @@ TEST_F(WindowTest, AlertsRemovalQuestionPlansAndTheTargetSize)
     EXPECT_TRUE(test::spinUntil([&] { return !visible("alert"); }));
 
     importNow({knownVideo(QStringLiteral("a.mp4")), knownVideo(QStringLiteral("b.mp4"))});
-    // Idle: removed at once, the next video takes its place.
-    click(item("removeVideoButton"));
+    // Idle: removed at once by the Delete key, the next video takes its place.
+    QTest::keyClick(window.get(), Qt::Key_Delete);
     EXPECT_FALSE(visible("removalConfirmation"));
     EXPECT_EQ(text(item("videoFileName")), QStringLiteral("b.mp4"));
 
@@ -277,8 +277,12 @@ TEST_F(WindowTest, AlertsRemovalQuestionPlansAndTheTargetSize)
         return all([](QQuickItem *i) { return i->objectName().startsWith("plan_") && i->property("selected").toBool(); });
     };
     EXPECT_THAT(checked(), ElementsAre(item("plan_recommended")));
-    click(item("plan_fastest"));
+    click(item("plan_highQuality"));
+    QTest::keyClick(window.get(), Qt::Key_Up); // the arrow keys move the choice and the focus
+    QTest::keyClick(window.get(), Qt::Key_Up);
+    QTest::keyClick(window.get(), Qt::Key_Up); // stops at the first
     EXPECT_THAT(checked(), ElementsAre(item("plan_fastest")));
+    EXPECT_TRUE(item("plan_fastest")->hasActiveFocus());
     EXPECT_EQ(controller->planText(), QStringLiteral("fastest"));
 
     click(item("segment_targetSize"));
@@ -288,7 +292,11 @@ TEST_F(WindowTest, AlertsRemovalQuestionPlansAndTheTargetSize)
     ASSERT_TRUE(shown(field));
     for (const auto &[typed, value] : {std::pair{"12.5", 12.5}, std::pair{"viel", 12.5}, std::pair{"30", 30.0}}) {
         click(field);
-        field->setProperty("text", QString::fromUtf8(typed));
+        QTest::keyClick(window.get(), Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(window.get(), Qt::Key_Delete); // the field's, not the window's
+        for (const char *c = typed; *c != 0; ++c) {
+            QTest::keyClick(window.get(), *c);
+        }
         QTest::keyClick(window.get(), Qt::Key_Return);
         drainEvents();
         EXPECT_EQ(controller->targetSizeMB(), value) << typed;
@@ -298,12 +306,12 @@ TEST_F(WindowTest, AlertsRemovalQuestionPlansAndTheTargetSize)
     EXPECT_TRUE(shown(item("planList")));
     EXPECT_FALSE(shown(field));
 
-    // A preview being made is active work, though not busy: removal asks.
+    // A preview being made is active work, though not busy: removal asks; Escape keeps the work.
     click(item("generatePreviewButton"));
     ASSERT_TRUE(controller->hasActiveTask());
-    click(item("removeVideoButton"));
+    QTest::keyClick(window.get(), Qt::Key_Delete);
     EXPECT_TRUE(visible("removalConfirmation"));
-    click(withText(QStringLiteral("继续处理")));
+    QTest::keyClick(window.get(), Qt::Key_Escape);
     EXPECT_TRUE(test::spinUntil([&] { return !visible("removalConfirmation"); }));
     EXPECT_EQ(controller->itemCount(), 1);
     EXPECT_TRUE(controller->isGeneratingPreview());
@@ -370,10 +378,11 @@ TEST_F(WindowTest, PreviewPlayersAndTheComparisonWindow)
     QTest::keyClick(big, Qt::Key_Escape);
     EXPECT_TRUE(test::spinUntil([&] { return big->visibility() == QWindow::Windowed; }));
 
-    // Closing the window pauses whatever plays in it.
+    // Escape, out of full screen, closes the window; that pauses whatever plays in it.
     click(item("syncPlayButton"), big);
     ASSERT_TRUE(test::spinUntil([&] { return playing(sample); }));
-    big->close();
+    QTest::keyClick(big, Qt::Key_Escape);
+    EXPECT_FALSE(big->isVisible());
     drainEvents();
     EXPECT_FALSE(playing(original) || playing(sample));
 
