@@ -14,7 +14,7 @@ SLIMREEL_PACKAGES=(
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   gstreamer1.0-plugins-ugly gstreamer1.0-libav
   ffmpeg libgtest-dev libgmock-dev
-  xvfb xauth appstream desktop-file-utils dbus-daemon at-spi2-core python3-pyatspi
+  xvfb xauth appstream desktop-file-utils dbus-daemon at-spi2-core python3-pyatspi weston
 )
 
 slimreel_missing_packages() {

@@ -1,7 +1,9 @@
 #include "ui/MainWindow.h"
 
 #include "app/AppViewModel.h"
+#include "platform/DesktopNotification.h"
 #include "platform/QuitSignals.h"
+#include "platform/SleepInhibitor.h"
 #include "ui/IconProvider.h"
 
 #include <QAccessible>
@@ -92,6 +94,23 @@ void MainWindow::closeOnQuitSignals(QQuickWindow &window)
         window.close();
         QGuiApplication::quit();
     });
+}
+
+void MainWindow::tellTheDesktop(QQuickWindow &window, AppViewModel &controller)
+{
+    auto *inhibitor = new SleepInhibitor(QStringLiteral("正在压缩视频"), &window);
+    QObject::connect(&controller, &AppViewModel::hasActiveTaskChanged, inhibitor,
+                     [inhibitor, &controller] { inhibitor->setHeld(controller.hasActiveTask()); });
+    // Queued, so that the summary, set just after the state, is there.
+    QObject::connect(
+        &controller, &AppViewModel::stateChanged, &window,
+        [&window, &controller] {
+            if (controller.state().is(CompressionState::Case::completed) && !window.isActive()) {
+                DesktopNotification::show(QStringLiteral("Slimreel"),
+                                          controller.alertMessage().value_or(QStringLiteral("批量压缩完成")));
+            }
+        },
+        Qt::QueuedConnection);
 }
 
 void MainWindow::useDesktopStyle()

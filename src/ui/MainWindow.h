@@ -29,6 +29,9 @@ public:
     // window as the user would; the program then stops its work and cleans up
     // before it ends, as after any close.
     static void closeOnQuitSignals(QQuickWindow &window);
+    // While the controller works the desktop is asked not to suspend; a run that ends while the user is in another
+    // window is announced by a desktop notification with the text the window shows.
+    static void tellTheDesktop(QQuickWindow &window, AppViewModel &controller);
     static std::unique_ptr<QQuickWindow> create(QQmlEngine &engine, AppViewModel &controller,
                                                 QString *errors = nullptr);
 };

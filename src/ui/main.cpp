@@ -1,8 +1,6 @@
 #include "app/AppViewModel.h"
 #include "compress/EncoderCatalog.h"
-#include "platform/DesktopNotification.h"
 #include "platform/Files.h"
-#include "platform/SleepInhibitor.h"
 #include "ui/MainWindow.h"
 
 #include <QCommandLineParser>
@@ -90,21 +88,7 @@ int main(int argc, char **argv)
     MainWindow::closeOnQuitSignals(*window);
     // Keys go to the new window at once, also where no window manager hands it the focus.
     window->requestActivate();
-    // No suspend in the middle of a run or a preview.
-    SleepInhibitor inhibitor(QStringLiteral("正在压缩视频"));
-    QObject::connect(&controller, &AppViewModel::hasActiveTaskChanged, &inhibitor,
-                     [&] { inhibitor.setHeld(controller.hasActiveTask()); });
-    // A run that ends while the user works in another window: the desktop says what the completion block or the
-    // summary alert says. Queued, so that the summary, set just after the state, is there.
-    QObject::connect(
-        &controller, &AppViewModel::stateChanged, window.get(),
-        [&] {
-            if (controller.state().is(CompressionState::Case::completed) && !window->isActive()) {
-                DesktopNotification::show(QStringLiteral("Slimreel"),
-                                          controller.alertMessage().value_or(QStringLiteral("批量压缩完成")));
-            }
-        },
-        Qt::QueuedConnection);
+    MainWindow::tellTheDesktop(*window, controller);
     const int status = application.exec();
     // Work still running when the window closes is stopped, and cleans up
     // after itself, before the program ends.

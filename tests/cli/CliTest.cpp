@@ -1,4 +1,5 @@
 #include "robustness/RealToolsTest.h"
+#include "support/FakeDesktop.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -24,6 +25,7 @@ protected:
 *stuck*) echo $$ > '%1/stuck.pid'; trap '' TERM; head -c 30000 /dev/urandom > "$out"; exec sleep 30 ;;
 *sampled*) echo $$ > '%1/sampled.pid'; head -c 30000 /dev/urandom > "$out"; exec sleep 30 ;;
 *doomed*) echo $$ > '%1/doomed.pid'; exec sleep 30 ;;
+*paced*) exec "$real" -re "$@" ;;
 color=*) echo $$ > '%1/trial.pid'; exec sleep 30 ;;)")
                                                                 .arg(path("fakes")));
         outputFolders << m_out;
@@ -52,7 +54,8 @@ color=*) echo $$ > '%1/trial.pid'; exec sleep 30 ;;)")
             EXPECT_EQ(process.state(), QProcess::Running) << "the program ended before the signal";
             ::kill(static_cast<pid_t>(process.processId()), signal);
         }
-        EXPECT_TRUE(process.waitForFinished(240000));
+        // The event loop runs meanwhile: the stand-in desktop answers as a real one would.
+        EXPECT_TRUE(spinUntil([&] { return process.state() == QProcess::NotRunning; }, std::chrono::minutes(4)));
         return {process.exitCode(), process.exitStatus() != QProcess::NormalExit,
                 out + QString::fromUtf8(process.readAllStandardOutput()),
                 QString::fromUtf8(process.readAllStandardError())};
@@ -201,10 +204,12 @@ TEST_F(Cli, CompressesABatch)
 }
 
 // Ctrl-C, SIGTERM and SIGKILL at the moments that matter, and failures: the
-// program ends with the status it should, its tools end with it, and no
-// output, sample or pass folder stays.
+// program ends with the status it should, its tools end with it, no output,
+// sample or pass folder stays, and the desktop may suspend again.
 TEST_F(Cli, SignalsAndFailuresLeaveNothingBehind)
 {
+    const FakeDesktop desktop;
+    ASSERT_TRUE(desktop.isUp());
     const struct {
         const char *name;
         QStringList arguments;
@@ -227,6 +232,9 @@ TEST_F(Cli, SignalsAndFailuresLeaveNothingBehind)
         {"Ctrl-C during a real two-pass run",
          {"compress", "--mode", "targetSize", "-o", m_out, named("long.mp4", "long.mp4")}, SIGINT,
          "\\[1/1\\] long.mp4 [1-9]", 130, {}, "long.mp4: not compressed"},
+        // Read at its own pace, the 20 s video takes long enough for the run's speed to be known.
+        {"Ctrl-C once the remaining time shows in a real run", {"compress", "-o", m_out, named("paced.mp4", "long.mp4")},
+         SIGINT, "\\[1/1\\] paced.mp4 [1-9]0% · 剩余", 130, {}, "paced.mp4: not compressed"},
         {"a sample that was never written", {"estimate", named("silent.mp4")}, 0, nullptr, 1,
          previewFailedPrefix + noValidOutputText, {}},
         {"a source too starved to get smaller",
@@ -252,6 +260,8 @@ TEST_F(Cli, SignalsAndFailuresLeaveNothingBehind)
             QFile::remove(QDir(m_out).filePath("second" + tag + "-compressed.mp4"));
         };
         const bool killed = c.signal == SIGKILL;
+        const auto inhibited = desktop.portal.requests.size();
+        const int open = desktop.portal.open();
         const ToolRun result = run(c.arguments, c.signal, reached, killed ? std::function<void()>(second) : nullptr);
         EXPECT_EQ(result.crashed ? -1 : result.exitCode, c.exitCode) << result.err.toStdString();
         EXPECT_TRUE(result.err.contains(c.err)) << result.err.toStdString();
@@ -263,6 +273,10 @@ TEST_F(Cli, SignalsAndFailuresLeaveNothingBehind)
             EXPECT_EQ(run({"compress", "--plan", "fastest", "-o", m_out, named("next" + tag + ".mp4")}).exitCode, 0);
             EXPECT_EQ(entries(m_out), QStringList{"next" + tag + "-compressed.mp4"});
             QFile::remove(QDir(m_out).filePath("next" + tag + "-compressed.mp4"));
+        }
+        if (c.signal == SIGINT || c.signal == SIGTERM) {
+            EXPECT_GT(desktop.portal.requests.size(), inhibited) << "suspend allowed while it worked";
+            EXPECT_TRUE(spinUntil([&] { return desktop.portal.open() == open; })) << "suspend still inhibited";
         }
         EXPECT_EQ(entries(m_out), QStringList());
         EXPECT_EQ(scratchLeftovers(m_temp.path()), QStringList());

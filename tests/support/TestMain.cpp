@@ -1,3 +1,5 @@
+#include "support/FakeDesktop.h"
+
 #include <QCoreApplication>
 
 #include <gmock/gmock.h>
@@ -22,6 +24,7 @@ int main(int argc, char **argv)
     // Samples and pass folders then go under the temporary folder, which a test can make its own (PrivateTempFolder) to
     // see only what it left.
     qunsetenv("XDG_RUNTIME_DIR");
+    const slimreel::test::PrivateSessionBus bus; // before anything can connect to the desktop's
     std::unique_ptr<QCoreApplication> app;
 #ifdef SLIMREEL_WINDOW_TESTS
     if (!qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")

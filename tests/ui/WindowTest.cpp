@@ -1,6 +1,7 @@
 #include "app/AppViewModel.h"
 #include "app/BatchQueueModel.h"
 #include "platform/FileAccess.h"
+#include "support/FakeDesktop.h"
 #include "support/Fakes.h"
 #include "ui/MainWindow.h"
 
@@ -415,6 +416,39 @@ TEST_F(WindowTest, PreviewPlayersAndTheComparisonWindow)
     window->close();
     drainEvents();
     EXPECT_EQ(comparison(), nullptr);
+}
+
+// On a bus of the test's own: no suspend while a run works, let go on cancel; a run that ends while another window is
+// active is announced with the summary's text, one that ends in sight is not.
+TEST_F(WindowTest, DesktopAskedNotToSleepAndToldOfARunThatEndsUnseen)
+{
+    test::FakeDesktop desktop;
+    ASSERT_TRUE(desktop.isUp());
+    MainWindow::tellTheDesktop(*window, *controller);
+    importNow({knownVideo(QStringLiteral("a.mp4"))});
+    startRun();
+    ASSERT_TRUE(test::spinUntil([&] { return desktop.portal.open() == 1; }));
+    click(item("cancelButton"));
+    EXPECT_TRUE(test::spinUntil([&] { return desktop.portal.open() == 0; })) << "held after a cancel";
+
+    QWindow other;
+    other.resize(200, 200);
+    other.show();
+    other.requestActivate();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    startRun();
+    compressor->fail(compressor->calls.size() - 1, Error::platform(QStringLiteral("编码器出错")));
+    ASSERT_TRUE(settle());
+    EXPECT_TRUE(test::spinUntil([&] { return !desktop.notifications.shown.isEmpty(); }));
+    EXPECT_EQ(desktop.notifications.shown, QStringList{"Slimreel:Slimreel:" + test::batchSummary(1)});
+    EXPECT_TRUE(test::spinUntil([&] { return desktop.portal.open() == 0; })) << "held after the run";
+
+    window->requestActivate();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    startRun();
+    compressor->succeed(compressor->calls.size() - 1);
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(desktop.notifications.shown.size(), 1) << "a run that ended in sight was announced";
 }
 
 // A thousand queued: the card stops growing at eight rows and scrolls within itself, with rows made only for what is in
