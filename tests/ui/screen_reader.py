@@ -116,7 +116,10 @@ def run(by, app_path, clip):
     os.chmod(os.path.join(programs, "helpers", "ffmpeg"), 0o755)
     environment = dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_QPA_PLATFORM="xcb")
     bus = subprocess.Popen(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"])
-    time.sleep(0.5)
+    # The program looks for the accessibility bus once, as it starts.
+    wait_for("the accessibility bus", lambda: "true" in subprocess.run(
+        ["dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus", "/org/freedesktop/DBus",
+         "org.freedesktop.DBus.NameHasOwner", "string:org.a11y.Bus"], capture_output=True, text=True).stdout)
     program = subprocess.Popen([app_path, source], cwd=work, env=environment)
     try:
         app = wait_for("Slimreel on the accessibility bus", lambda: next(
