@@ -22,8 +22,25 @@ def _compress(ctx, section, clip, options, slug):
     outputs = os.listdir(out) if os.path.isdir(out) else []
     size = os.path.getsize(os.path.join(out, outputs[0])) if outputs else None
     failure = None if size else (run.stdout.strip().splitlines() or ["no output"])[-1]
+    seconds = video_bytes_per_second(os.path.join(out, outputs[0])) if size else None
     shutil.rmtree(out, ignore_errors=True)
-    return size, failure, run
+    return size, failure, run, seconds
+
+
+def video_bytes_per_second(path):
+    """The video stream's packet bytes in each second: where in a video its bytes go."""
+    lines = measure.run(["ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries",
+                         "packet=pts_time,size", "-of", "csv=p=0", path], check=False).stdout.splitlines()
+    seconds = []
+    for line in lines:
+        fields = line.split(",")
+        try:
+            second, size = int(float(fields[0])), int(fields[1])
+        except (ValueError, IndexError):
+            continue
+        seconds.extend([0] * (second + 1 - len(seconds)))
+        seconds[second] += size
+    return seconds
 
 
 def _estimate(ctx, section, clip, options):
@@ -37,22 +54,85 @@ def _estimate(ctx, section, clip, options):
 
 def predict(ctx, clips):
     rows = []
+    started = {}
     for clip in clips:
         for plan in PLANS:
             options = ["--plan", plan]
             lower, upper, estimate_run = _estimate(ctx, PREDICTION, clip, options)
-            actual, failure, encode = _compress(ctx, PREDICTION, clip, options, f"{clip.name}-{plan}")
+            recorded = _recorded(ctx, clip, plan)
+            if recorded:
+                actual, failure, encode, seconds = recorded
+            else:
+                actual, failure, encode, seconds = _compress(ctx, PREDICTION, clip, options, f"{clip.name}-{plan}")
             row = {"clip": clip, "plan": plan, "source": os.path.getsize(clip.path), "lower": lower,
                    "upper": upper, "actual": actual, "failure": failure, "estimate_wall": estimate_run.wall,
-                   "encode_wall": encode.wall, "encode_cpu": encode.cpu}
+                   "encode_wall": encode.wall, "encode_cpu": encode.cpu,
+                   "output_seconds": seconds}
             if lower is not None and actual:
                 middle = (lower + upper) / 2
                 row["inside"] = lower <= actual <= upper
                 row["middle_error"] = (middle - actual) / actual
             rows.append(row)
+            _save(ctx, rows)
+            row["recorded"] = bool(recorded)
             ctx.progress(f"prediction {clip.name} {plan}: range {report.megabytes(lower)}–"
                          f"{report.megabytes(upper)}, actual {report.megabytes(actual)}")
     return {"rows": rows}
+
+
+class _Recorded:
+    def __init__(self, row):
+        self.wall = row["encode_wall"]
+        self.cpu = row["encode_cpu"]
+
+
+def _recorded(ctx, clip, plan):
+    """With --real-sizes-from: the real size an earlier run measured for this clip and plan,
+    instead of encoding again (only while the encode itself is unchanged)."""
+    if not ctx.real_sizes:
+        return None
+    row = next((r for r in ctx.real_sizes if r["clip"] == clip.name and r["plan"] == plan), None)
+    if row is None or os.path.getsize(clip.path) != row["source"]:
+        return None
+    return row["actual"], row["failure"], _Recorded(row), row.get("output_seconds")
+
+
+def _save(ctx, rows):
+    """The raw rows, so that a later model can be compared with this one (see `before`)."""
+    plain = [dict(r, clip=r["clip"].name) for r in rows]
+    with open(os.path.join(ctx.work, "prediction-rows.json"), "w") as out:
+        json.dump(plain, out, indent=1)
+
+
+def _width(row):
+    middle = (row["lower"] + row["upper"]) / 2
+    return (row["upper"] - row["lower"]) / middle if middle > 0 else None
+
+
+def per_plan(rows):
+    """Coverage, median width of the range (÷ its middle) and median error of the middle, per plan."""
+    out = []
+    for plan in PLANS:
+        judged = [r for r in rows if r["plan"] == plan and "inside" in r]
+        if judged:
+            inside = sum(1 for r in judged if r["inside"])
+            out.append([plan, f"{inside} of {len(judged)} ({report.percent(inside / len(judged))})",
+                        report.percent(measure.median([_width(r) for r in judged])),
+                        report.percent(measure.median([abs(r["middle_error"]) for r in judged])),
+                        report.percent(measure.median([r["actual"] / r["upper"] for r in judged]))])
+    return out
+
+
+PLAN_HEADERS = ["Plan", "Inside the range", "Median width of the range", "Median error of the middle",
+                "Median real ÷ upper bound"]
+
+
+def before(path):
+    """Rows written by `_save` in an earlier run (the model before this one), if kept beside the results."""
+    if not os.path.exists(path):
+        return None
+    with open(path) as f:
+        return json.load(f)
 
 
 def hit_target(ctx, clips):
@@ -63,7 +143,7 @@ def hit_target(ctx, clips):
             target_mb = source * share / 1e6
             options = ["--mode", "targetSize", "--target-mb", f"{target_mb:.6f}"]
             planned, _, _ = _estimate(ctx, TARGET, clip, options)
-            actual, failure, encode = _compress(ctx, TARGET, clip, options, f"{clip.name}-target-{share}")
+            actual, failure, encode, _ = _compress(ctx, TARGET, clip, options, f"{clip.name}-target-{share}")
             target = target_mb * 1e6
             rows.append({"clip": clip, "share": share, "source": source, "target": target, "planned": planned,
                          "actual": actual, "failure": failure, "encode_wall": encode.wall,
@@ -98,26 +178,35 @@ def prediction_markdown(result):
         rows.append([clip.name, clip.describe(), r["plan"], report.megabytes(r["source"]),
                      report.megabytes(r["lower"]), report.megabytes(r["upper"]),
                      report.megabytes(r["actual"]) if r["actual"] else f"failed: {r['failure']}", where,
-                     report.percent(r.get("middle_error")), report.seconds(r["encode_wall"], 1),
+                     report.percent(r.get("middle_error")),
+                     report.percent(_width(r) if r["lower"] is not None else None),
+                     report.seconds(r["estimate_wall"], 1), report.seconds(r["encode_wall"], 1),
                      report.seconds(r["encode_cpu"], 1)])
     s = prediction_summary(result)
     text = ("`slimreel-cli estimate --json` (a five-second sample and its packets, as the window's preview) "
             "against the size of `slimreel-cli compress` with the same plan. Error of the middle = "
-            "(middle of the range − real size) ÷ real size.\n\n")
+            "(middle of the range − real size) ÷ real size; width of the range = (upper − lower) ÷ middle.")
+    recorded = sum(1 for r in result["rows"] if r.get("recorded"))
+    if recorded:
+        text += (f" For {recorded} of {len(result['rows'])} pairs the real size (and its encode times) is the one "
+                 "an earlier run measured with the same encode (`--real-sizes-from`); only the estimate ran anew.")
+    text += "\n\n"
     text += report.table(["Clip", "Content", "Plan", "Source", "Range from", "Range to", "Real size", "Real size is",
-                          "Error of the middle", "Encode wall", "Encode CPU"], rows)
+                          "Error of the middle", "Width of the range", "Estimate wall", "Encode wall", "Encode CPU"],
+                         rows)
     text += (f"\nReal size inside the range for {s['inside']} of {s['judged']} pairs "
              f"({report.percent(s['share_inside'])}); {s['above']} above the range, {s['below']} below it. "
              f"Median absolute error of the middle: {report.percent(s['median_error'])}.\n")
-    per_plan = []
-    for plan in PLANS:
-        judged = [r for r in result["rows"] if r["plan"] == plan and "inside" in r]
-        if judged:
-            per_plan.append([plan, f"{sum(1 for r in judged if r['inside'])} of {len(judged)}",
-                             report.percent(measure.median([abs(r["middle_error"]) for r in judged])),
-                             report.percent(measure.median([r["actual"] / r["upper"] for r in judged]))])
-    text += "\n" + report.table(["Plan", "Inside the range", "Median error of the middle",
-                                 "Median real ÷ upper bound"], per_plan)
+    text += "\n" + report.table(PLAN_HEADERS, per_plan(result["rows"]))
+    earlier = result.get("before")
+    if earlier:
+        text += ("\nBefore: the previous model on the same corpus and the same encodes' sizes "
+                 "(`bench/prediction-before.json`, measured with it):\n\n" + report.table(PLAN_HEADERS, per_plan(earlier)))
+        rows = [[r["clip"], r["plan"], report.megabytes(r["lower"]), report.megabytes(r["upper"]),
+                 report.megabytes(r["actual"]), "—" if "inside" not in r else ("inside" if r["inside"] else "outside"),
+                 report.percent(r.get("middle_error"))] for r in earlier]
+        text += "\n" + report.table(["Clip", "Plan", "Range from", "Range to", "Real size", "Real size is",
+                                     "Error of the middle"], rows)
     return text
 
 
