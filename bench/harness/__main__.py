@@ -130,6 +130,8 @@ def main():
     parser.add_argument("--real-sizes-from", help="size prediction: take the real sizes from these rows of an "
                         "earlier run (its prediction-rows.json) instead of encoding again; only while the encode "
                         "itself is unchanged")
+    parser.add_argument("--baseline-cli", help="size prediction: an earlier slimreel-cli, whose estimates form the "
+                        "'before' table (taken from --real-sizes-from where that run made them)")
     args = parser.parse_args()
     chosen = args.only.split(",") if args.only else FIGURES
     unknown = set(chosen) - set(FIGURES)
@@ -138,6 +140,7 @@ def main():
 
     ctx = Context(args)
     ctx.real_sizes = sizes.before(args.real_sizes_from) if args.real_sizes_from else None
+    ctx.baseline_cli = os.path.abspath(args.baseline_cli) if args.baseline_cli else None
     if not os.path.exists(ctx.cli) or not os.path.exists(ctx.bench):
         sys.exit(f"bench: build {ctx.cli} and {ctx.bench} first (bench/run does)")
     os.makedirs(ctx.work, exist_ok=True)
@@ -156,7 +159,7 @@ def main():
         # Real pictures too: the estimate must hold on camera-like footage.
         footage.extend(corpus.make_footage(os.path.join(ctx.work, "footage"), ctx.log))
         result = sizes.predict(ctx, generated + footage)
-        result["before"] = sizes.before(os.path.join(BENCH, "prediction-before.json"))
+        result["before"] = result["before"] or sizes.before(os.path.join(BENCH, "prediction-before.json"))
         return result
 
     results, sections, verdicts = {}, [], []

@@ -43,18 +43,30 @@ def video_bytes_per_second(path):
     return seconds
 
 
-def _estimate(ctx, section, clip, options):
-    command = [ctx.cli, "estimate", "--json"] + options + [clip.path]
-    ctx.log.command(section, [ctx.cli, "estimate", "--json"] + options + ["CLIP"], "for each clip")
+def _estimate(ctx, section, clip, options, cli=None):
+    command = [cli or ctx.cli, "estimate", "--json"] + options + [clip.path]
+    ctx.log.command(section, [cli or ctx.cli, "estimate", "--json"] + options + ["CLIP"],
+                    "the earlier model, for each clip" if cli else "for each clip")
     run = measure.run(command, check=False)
     lines = run.stdout.strip().splitlines()
     estimate = json.loads(lines[-1]) if lines else {}
     return estimate.get("lowerBound"), estimate.get("upperBound"), run
 
 
+def _judge(row):
+    if row["lower"] is not None and row["actual"]:
+        middle = (row["lower"] + row["upper"]) / 2
+        row["inside"] = row["lower"] <= row["actual"] <= row["upper"]
+        row["middle_error"] = (middle - row["actual"]) / row["actual"]
+    return row
+
+
 def predict(ctx, clips):
     rows = []
-    started = {}
+    # The earlier model's rows: those of the run that recorded the real sizes, and,
+    # with --baseline-cli, that model's estimate made now for any pair that run lacks.
+    earlier = {(r["clip"], r["plan"]): r for r in (ctx.real_sizes or [])}
+    before_rows = []
     for clip in clips:
         for plan in PLANS:
             options = ["--plan", plan]
@@ -68,16 +80,21 @@ def predict(ctx, clips):
                    "upper": upper, "actual": actual, "failure": failure, "estimate_wall": estimate_run.wall,
                    "encode_wall": encode.wall, "encode_cpu": encode.cpu,
                    "output_seconds": seconds}
-            if lower is not None and actual:
-                middle = (lower + upper) / 2
-                row["inside"] = lower <= actual <= upper
-                row["middle_error"] = (middle - actual) / actual
-            rows.append(row)
-            _save(ctx, rows)
+            _judge(row)
             row["recorded"] = bool(recorded)
+            rows.append(row)
+            _save(ctx, rows, "prediction-rows.json")
+            if ctx.baseline_cli:
+                old = earlier.get((clip.name, plan))
+                if old is None or old["source"] != row["source"]:
+                    old_lower, old_upper, _ = _estimate(ctx, PREDICTION, clip, options, ctx.baseline_cli)
+                    old = {"clip": clip.name, "plan": plan, "source": row["source"], "lower": old_lower,
+                           "upper": old_upper}
+                before_rows.append(_judge(dict(old, actual=actual, failure=failure)))
+                _save(ctx, before_rows, "prediction-before-rows.json")
             ctx.progress(f"prediction {clip.name} {plan}: range {report.megabytes(lower)}–"
                          f"{report.megabytes(upper)}, actual {report.megabytes(actual)}")
-    return {"rows": rows}
+    return {"rows": rows, "before": before_rows or None}
 
 
 class _Recorded:
@@ -97,10 +114,10 @@ def _recorded(ctx, clip, plan):
     return row["actual"], row["failure"], _Recorded(row), row.get("output_seconds")
 
 
-def _save(ctx, rows):
+def _save(ctx, rows, name):
     """The raw rows, so that a later model can be compared with this one (see `before`)."""
-    plain = [dict(r, clip=r["clip"].name) for r in rows]
-    with open(os.path.join(ctx.work, "prediction-rows.json"), "w") as out:
+    plain = [dict(r, clip=r["clip"] if isinstance(r["clip"], str) else r["clip"].name) for r in rows]
+    with open(os.path.join(ctx.work, name), "w") as out:
         json.dump(plain, out, indent=1)
 
 
