@@ -130,6 +130,7 @@ def main():
     parser.add_argument("--real-sizes-from", help="size prediction: take the real sizes from these rows of an "
                         "earlier run (its prediction-rows.json) instead of encoding again; only while the encode "
                         "itself is unchanged")
+    parser.add_argument("--clips", help="size prediction: only these clips (comma-separated names)")
     parser.add_argument("--baseline-cli", help="size prediction: an earlier slimreel-cli, whose estimates form the "
                         "'before' table (taken from --real-sizes-from where that run made them)")
     args = parser.parse_args()
@@ -158,7 +159,8 @@ def main():
     def predict(generated):
         # Real pictures too: the estimate must hold on camera-like footage.
         footage.extend(corpus.make_footage(os.path.join(ctx.work, "footage"), ctx.log))
-        result = sizes.predict(ctx, generated + footage)
+        chosen_clips = [c for c in generated + footage if not args.clips or c.name in args.clips.split(",")]
+        result = sizes.predict(ctx, chosen_clips)
         result["before"] = result["before"] or sizes.before(os.path.join(BENCH, "prediction-before.json"))
         return result
 
