@@ -127,6 +127,12 @@ def main():
     parser.add_argument("--work-dir", help="where the corpus and outputs go (default: BUILD/bench-work)")
     parser.add_argument("--only", help="comma-separated figures: " + ",".join(FIGURES))
     parser.add_argument("--output", default=os.path.join(BENCH, "results.md"))
+    parser.add_argument("--real-sizes-from", help="size prediction: take the real sizes from these rows of an "
+                        "earlier run (its prediction-rows.json) instead of encoding again; only while the encode "
+                        "itself is unchanged")
+    parser.add_argument("--clips", help="size prediction: only these clips (comma-separated names)")
+    parser.add_argument("--baseline-cli", help="size prediction: an earlier slimreel-cli, whose estimates form the "
+                        "'before' table (taken from --real-sizes-from where that run made them)")
     args = parser.parse_args()
     chosen = args.only.split(",") if args.only else FIGURES
     unknown = set(chosen) - set(FIGURES)
@@ -134,6 +140,8 @@ def main():
         parser.error("unknown figure: " + ", ".join(sorted(unknown)))
 
     ctx = Context(args)
+    ctx.real_sizes = sizes.before(args.real_sizes_from) if args.real_sizes_from else None
+    ctx.baseline_cli = os.path.abspath(args.baseline_cli) if args.baseline_cli else None
     if not os.path.exists(ctx.cli) or not os.path.exists(ctx.bench):
         sys.exit(f"bench: build {ctx.cli} and {ctx.bench} first (bench/run does)")
     os.makedirs(ctx.work, exist_ok=True)
@@ -146,6 +154,16 @@ def main():
     if "import" in chosen or "window" in chosen:
         queue_files = corpus.short_files(os.path.join(ctx.work, "import"), ctx.import_count, ctx.log)
 
+    footage = []
+
+    def predict(generated):
+        # Real pictures too: the estimate must hold on camera-like footage.
+        footage.extend(corpus.make_footage(os.path.join(ctx.work, "footage"), ctx.log))
+        chosen_clips = [c for c in generated + footage if not args.clips or c.name in args.clips.split(",")]
+        result = sizes.predict(ctx, chosen_clips)
+        result["before"] = result["before"] or sizes.before(os.path.join(BENCH, "prediction-before.json"))
+        return result
+
     results, sections, verdicts = {}, [], []
     steps = [
         ("overhead", "Program overhead",
@@ -153,7 +171,7 @@ def main():
          overhead.markdown, overhead.verdicts),
         ("import", "Import speed", lambda: importing.run(ctx, ctx.import_count), importing.markdown,
          importing.verdicts),
-        ("prediction", "Size prediction (quality mode)", lambda: sizes.predict(ctx, clips),
+        ("prediction", "Size prediction (quality mode)", lambda: predict(clips),
          sizes.prediction_markdown, lambda r: sizes.verdicts(r, None)),
         ("target", "Target-size accuracy", lambda: sizes.hit_target(ctx, clips), sizes.target_markdown,
          lambda r: sizes.verdicts(None, r)),
@@ -224,6 +242,11 @@ def main():
                      [[c.name, c.kind, c.resolution, f"{c.seconds:g} s", "AAC 160 kbit/s" if c.audio else "none",
                        f"{c.rate / 1e6:g} Mbit/s", report.megabytes(os.path.getsize(c.path))] for c in clips]),
     ]
+    if footage:
+        lines += ["Real footage, for the size prediction: made by `bench/run` from Debian packages "
+                  "(mate-backgrounds' photographs, animated; gem-doc's clips as they are).", "",
+                  report.table(["Clip", "Content", "File size"],
+                               [[c.name, c.describe(), report.megabytes(os.path.getsize(c.path))] for c in footage])]
     lines += sections
     lines += ["## Commands", "",
               f"`$BUILD` is the build folder (`{os.path.relpath(ctx.build, REPO)}`), `$WORK` the work folder "

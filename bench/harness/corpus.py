@@ -1,9 +1,11 @@
-"""The generated videos the benchmarks run on.
+"""The videos the benchmarks run on.
 
-Every clip is made by ffmpeg from its built-in sources, so a fresh clone makes
+Most clips are made by ffmpeg from its built-in sources, so a fresh clone makes
 the same corpus. Camera-like clips are encoded the way phones record (H.264 at
 a steady bit rate, AAC audio); the screen recording like a screen recorder's
-default (a lower steady rate, no audio).
+default (a lower steady rate, no audio). Real footage for the size estimate
+comes from Debian packages: photographs of mate-backgrounds animated with pans,
+zooms, sensor noise and hard cuts, and the small real clips of gem-doc.
 """
 import json
 import os
@@ -12,6 +14,9 @@ import random
 from . import measure
 
 FPS = 30
+PHOTOS = "/usr/share/backgrounds/mate/nature"
+GEM_CLIPS = "/usr/share/gem/examples/data"
+PHOTO_FPS = 25
 FONT_CANDIDATES = [
     "/usr/share/fonts/truetype/noto/NotoSansMono-Regular.ttf",
     "/usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf",
@@ -35,6 +40,8 @@ class Clip:
         return f"{self.width}×{self.height}"
 
     def describe(self):
+        if self.graph is None:
+            return self.kind
         sound = "AAC audio" if self.audio else "no audio"
         return f"{self.kind}, {self.resolution}, {self.seconds:g} s, {sound}"
 
@@ -114,17 +121,112 @@ def clips(quick, textfile, font):
     ]
 
 
+def _photo_scene(photo, width, height, seconds, motion, grain):
+    """One photograph filmed for `seconds`: still, panned or zoomed, with sensor grain."""
+    frames = seconds * PHOTO_FPS
+    # Twice the frame's size, so that a pan or a zoom never runs out of picture.
+    fit = f"scale={2 * width}:{2 * height}:force_original_aspect_ratio=increase,crop={2 * width}:{2 * height}"
+    moves = {
+        "still": "z=1:x=0:y=0",
+        "pan": f"z=2:x='(iw-iw/zoom)*on/{frames}':y='(ih-ih/zoom)/2'",
+        "fast pan": f"z=1.6:x='(iw-iw/zoom)*(0.5+0.5*sin(on/9))':y='(ih-ih/zoom)*(0.5+0.5*cos(on/13))'",
+        "zoom": f"z='1+on/{frames}':x='iw/2-iw/zoom/2':y='ih/2-ih/zoom/2'",
+    }
+    chain = f"{fit},zoompan={moves[motion]}:d={frames}:s={width}x{height}:fps={PHOTO_FPS}"
+    if grain:
+        chain += f",noise=alls={grain}:allf=t"
+    return chain + ",format=yuv420p,setsar=1"
+
+
+class PhotoClip(Clip):
+    """Photographs in hard cuts; `scenes` are (photo, seconds, motion, grain)."""
+    def __init__(self, name, kind, width, height, scenes, encoding, rate):
+        seconds = sum(s[1] for s in scenes)
+        super().__init__(name, kind, width, height, seconds, True, "", rate)
+        self.scenes = scenes
+        self.encoding = encoding
+
+    def describe(self):
+        return f"{self.kind}, {self.resolution}, {self.seconds:g} s, AAC audio"
+
+    def command(self, path):
+        args = ["ffmpeg", "-hide_banner", "-loglevel", "error", "-nostdin", "-y"]
+        for photo, *_ in self.scenes:
+            args += ["-i", os.path.join(PHOTOS, photo)]
+        chains = [f"[{i}:v]" + _photo_scene(photo, self.width, self.height, seconds, motion, grain) + f"[s{i}]"
+                  for i, (photo, seconds, motion, grain) in enumerate(self.scenes)]
+        labels = "".join(f"[s{i}]" for i in range(len(self.scenes)))
+        graph = ";".join(chains) + f";{labels}concat=n={len(self.scenes)}:v=1:a=0[v]"
+        args += _music() + ["-filter_complex", graph, "-map", "[v]", "-map", f"{len(self.scenes)}:a",
+                            "-t", f"{self.seconds}", "-c:a", "aac", "-b:a", "160k", "-c:v", "libx264"]
+        return args + self.encoding + ["-pix_fmt", "yuv420p", "-movflags", "+faststart", path]
+
+
+class FileClip(Clip):
+    """A real clip of an installed package, used as it is."""
+    def __init__(self, name, kind, source):
+        super().__init__(name, kind, 0, 0, 0, False, None, 0)
+        self.source = source
+
+
+def footage():
+    """Real pictures: the photographs' clips and gem-doc's own clips."""
+    phone = ["-preset", "veryfast", "-b:v", "6000000", "-maxrate", "9000000", "-bufsize", "12000000",
+             "-g", str(2 * PHOTO_FPS)]
+    # A camera's variable rate: the bytes follow what is filmed.
+    camcorder = ["-preset", "veryfast", "-crf", "19", "-maxrate", "5000000", "-bufsize", "10000000",
+                 "-g", str(2 * PHOTO_FPS)]
+    long_scenes = [
+        ("Aqua.jpg", 30, "still", 0), ("Dune.jpg", 30, "pan", 3), ("RainDrops.jpg", 30, "zoom", 10),
+        ("Storm.jpg", 30, "still", 22), ("Wood.jpg", 30, "fast pan", 6), ("LadyBird.jpg", 30, "still", 2),
+        ("TwoWings.jpg", 30, "zoom", 4), ("GreenMeadow.jpg", 30, "fast pan", 16), ("Garden.jpg", 30, "pan", 0),
+        ("YellowFlower.jpg", 30, "zoom", 28),
+    ]
+    return [
+        PhotoClip("photos-720p", "photographs: zoom, pan, still, noisy zoom, hard cuts", 1280, 720,
+                  [("RainDrops.jpg", 6, "zoom", 3), ("Dune.jpg", 6, "pan", 5), ("Storm.jpg", 6, "still", 2),
+                   ("GreenMeadow.jpg", 6, "fast pan", 12)], phone, 6_000_000),
+        PhotoClip("photos-long-360p", "photographs: ten scenes from a still picture to heavy grain", 640, 360,
+                  long_scenes, camcorder, 0),
+        FileClip("gem-anim-256", "gem-doc's anim-1.mov (Motion JPEG 256×256, 3 s, no audio)", "anim-1.mov"),
+        FileClip("gem-homer-160", "gem-doc's homer.avi (Indeo 3 160×120, 3.4 s, no audio)", "homer.avi"),
+    ]
+
+
+def make_footage(directory, log):
+    """Makes (or reuses) the real-footage clips; the packages must be installed."""
+    for folder, package in ((PHOTOS, "mate-backgrounds"), (GEM_CLIPS, "gem-doc")):
+        if not os.path.isdir(folder):
+            raise SystemExit(f"bench: {folder} is missing; apt-get install {package}")
+    os.makedirs(directory, exist_ok=True)
+    made = []
+    for clip in footage():
+        if isinstance(clip, FileClip):
+            source = os.path.join(GEM_CLIPS, clip.source)
+            clip.path = os.path.join(directory, clip.name + os.path.splitext(source)[1])
+            _reuse_or_run(["cp", source, clip.path], clip.path, log)
+        else:
+            clip.path = os.path.join(directory, clip.name + ".mp4")
+            _reuse_or_run(clip.command(clip.path), clip.path, log)
+        made.append(clip)
+    return made
+
+
+def _music():
+    """Music-like sound: a chord over pink noise, so that AAC has real work."""
+    return ["-f", "lavfi", "-i",
+            "sine=frequency=220:sample_rate=48000,volume=0.3[a0];"
+            "sine=frequency=277:sample_rate=48000,volume=0.2[a1];"
+            "anoisesrc=color=pink:amplitude=0.08:sample_rate=48000[a2];"
+            "[a0][a1][a2]amix=inputs=3,aformat=channel_layouts=stereo"]
+
+
 def source_command(clip, path):
     # A graph of several chains ends in its own format step.
     picture = clip.graph if ";" in clip.graph else clip.graph + ",format=yuv420p,setsar=1"
     args = ["ffmpeg", "-hide_banner", "-loglevel", "error", "-nostdin", "-y", "-f", "lavfi", "-i", picture]
     if clip.audio:
-        # Music-like sound: a chord over pink noise, so that AAC has real work.
-        args += ["-f", "lavfi", "-i",
-                 f"sine=frequency=220:sample_rate=48000,volume=0.3[a0];"
-                 f"sine=frequency=277:sample_rate=48000,volume=0.2[a1];"
-                 f"anoisesrc=color=pink:amplitude=0.08:sample_rate=48000[a2];"
-                 f"[a0][a1][a2]amix=inputs=3,aformat=channel_layouts=stereo"]
+        args += _music()
     args += ["-t", f"{clip.seconds}", "-map", "0:v"]
     if clip.audio:
         args += ["-map", "1:a", "-c:a", "aac", "-b:a", "160k"]

@@ -416,11 +416,24 @@ QCoro::Task<> AppViewModel::previewTask(VideoInfo video, CompressionSettings set
             Files::removeFile(samplePath);
             co_return;
         }
-        if (stats) {
+        const auto stretches = settings.estimateStretches(window.start, window.end, video.duration);
+        if (stats && !stretches.empty()) {
+            // The sample can be watched already; its estimate follows once the
+            // other stretches have been seen.
+            estimate = co_await estimateFromStretches(video, settings, window, *stats, stretches, stop);
+            if (!isAlive(self)) {
+                Files::removeFile(samplePath);
+                co_return;
+            }
+        } else if (stats) {
             estimate = settings.projectedRange(*stats, sampleDuration, video.duration, video);
         } else if (const Result<std::int64_t> size = Files::fileSize(samplePath)) {
-            if (const auto bytes = CompressionSettings::projectedBytes(*size, sampleDuration, video.duration)) {
-                estimate = OutputSizeEstimate{truncToInt64(0.75 * static_cast<double>(*bytes)), *bytes};
+            // Without packets the file's size stands for them, less what is known in advance.
+            const double bytes = static_cast<double>(*size) - settings.audioBitrate(video) * sampleDuration * 0.125
+                                 - settings.containerBytes(sampleDuration, video);
+            if (CompressionSettings::projectedBytes(truncToInt64(bytes), sampleDuration, video.duration)) {
+                estimate = settings.projectedRange(PreviewPacketStats{0, 0, truncToInt64(bytes)}, sampleDuration,
+                                                   video.duration, video);
             }
         }
         // The sample may have been discarded while its packets were read.
@@ -432,6 +445,48 @@ QCoro::Task<> AppViewModel::previewTask(VideoInfo video, CompressionSettings set
     if (generation == m_previewGeneration) {
         setIsGeneratingPreview(false);
     }
+}
+
+QCoro::Task<std::optional<OutputSizeEstimate>>
+AppViewModel::estimateFromStretches(VideoInfo video, CompressionSettings settings, TimeRange window,
+                                    PreviewPacketStats sampleStats, std::vector<std::pair<double, double>> ranges,
+                                    std::stop_token stop)
+{
+    const QPointer<AppViewModel> self(this);
+    const auto coordinator = m_coordinator;
+    const auto probe = m_probe;
+    std::vector<EncodedStretch> stretches{{window.start, window.end, sampleStats}};
+    // The source's packets say which parts are busier; without them every part counts alike.
+    const auto seconds = co_await probe->videoBytesPerSecond(video.url, stop);
+    for (const auto &[start, end] : ranges) {
+        if (stop.stop_requested() || !isAlive(self)) {
+            co_return std::nullopt;
+        }
+        const QString folder = Files::scratchFolder();
+        const QString path = folder + QStringLiteral("/Slimreel-estimate-")
+                             + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + QStringLiteral(".mp4");
+        if (folder.isEmpty()) {
+            co_return std::nullopt;
+        }
+        const Result<void> made =
+            co_await coordinator->compress(video, settings, QUrl::fromLocalFile(path), TimeRange{start, end},
+                                           [](double) {}, stop);
+        Result<PreviewPacketStats> stats = std::unexpected(Error::taskCancelled());
+        if (made && !stop.stop_requested()) {
+            stats = co_await probe->packetStats(QUrl::fromLocalFile(path), stop);
+        }
+        // Made for the estimate alone, it never outlives it.
+        Files::removeFile(path);
+        if (!stats) {
+            co_return std::nullopt;
+        }
+        stretches.push_back({start, end, *stats});
+    }
+    if (stop.stop_requested() || !isAlive(self)) {
+        co_return std::nullopt;
+    }
+    co_return settings.projectedRange(std::move(stretches), seconds ? *seconds : std::vector<std::int64_t>{},
+                                      video.duration, video);
 }
 
 void AppViewModel::discardPreviewFile()

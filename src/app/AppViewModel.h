@@ -188,6 +188,12 @@ private:
 
     // Tasks.
     QCoro::Task<> importTask(QList<QUrl> urls, bool selectFirstImported, quint64 generation, std::stop_token stop);
+    // Constant quality: a few more short stretches, spread over the video, encoded
+    // for the estimate only and deleted at once.
+    QCoro::Task<std::optional<OutputSizeEstimate>>
+    estimateFromStretches(VideoInfo video, CompressionSettings settings, TimeRange window,
+                          PreviewPacketStats sampleStats, std::vector<std::pair<double, double>> ranges,
+                          std::stop_token stop);
     QCoro::Task<> previewTask(VideoInfo video, CompressionSettings settings, std::optional<QUuid> selection,
                               QUrl sample, TimeRange window, quint64 generation,
                               QList<std::shared_ptr<TaskHandle>> earlier, std::stop_token stop);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 
 namespace slimreel {
 
@@ -139,6 +140,96 @@ std::optional<std::int64_t> CompressionSettings::projectedBytes(std::int64_t sam
     return truncToInt64(static_cast<double>(sampleBytes) / sampleDuration * fullDuration);
 }
 
+namespace {
+
+// Rate control (x264, x265 and the hardware encoders alike) holds a whole file
+// near the rate that the sample reached: a plain picture stays below the
+// requested rate, a busy one near it. A longer encode than the sample's five
+// seconds still moves part of the way towards the requested rate (measured on
+// x264 and x265: up to a third of the gap), and lands within a few percent.
+constexpr double rateTowardsRequested = 0.35;
+constexpr double rateTolerance = 0.025;
+// A sample this close to the requested rate belongs to content that fills it;
+// x264 and x265 then land whole files up to 4-5 % above the rate (VBV lets them).
+constexpr double rateFilledShare = 0.9;
+constexpr double rateFilledOvershoot = 0.06;
+// Constant quality: how far the parts of a video may differ from the stretches
+// that stand for them: at the least, and at most, for stretches that disagree
+// wholly and a video left unseen.
+constexpr double qualitySpreadFloor = 0.05;
+constexpr double qualitySpreadUnseen = 0.15;
+// A sample that covers the video is the output's own encode, to within the
+// muxer's rounding.
+constexpr double wholeVideoTolerance = 0.01;
+// Further stretches for constant quality over the part the sample does not
+// see: two, and one more per this many seconds of it, at most five; each a
+// little over a second, a few groups of frames, so that their encodes stay cheap.
+constexpr double unseenSecondsPerStretch = 40;
+constexpr int maxStretches = 5;
+constexpr double stretchSeconds = 1.25;
+
+// MP4 boxes, measured on ffmpeg's muxer with fast start: the fixed boxes; per
+// video frame its size, time and offset entries (twice as many when audio is
+// interleaved, each frame then its own chunk); per AAC frame of 1024 samples
+// at 48 kHz its size entry.
+constexpr double containerFixed = 2'000;
+constexpr double containerPerFrame = 12;
+constexpr double containerPerInterleavedFrame = 24;
+constexpr double containerPerAudioSecond = 47 * 4.3;
+
+double videoBytesOfStats(const PreviewPacketStats &stats)
+{
+    return static_cast<double>(stats.keyFrameBytes) + static_cast<double>(stats.interFrameBytes);
+}
+
+double averageKeyFrame(const PreviewPacketStats &stats)
+{
+    return stats.keyFrameCount >= 1 ? static_cast<double>(stats.keyFrameBytes) / static_cast<double>(stats.keyFrameCount)
+                                    : 0.0;
+}
+
+// The sample's video bytes carried over to the whole video: the frames between key
+// frames scale with time, the key frames come one per interval of ten seconds.
+double sampleVideoOverWhole(const PreviewPacketStats &stats, double sampleDuration, double fullDuration)
+{
+    const double inter = static_cast<double>(stats.interFrameBytes) / sampleDuration * fullDuration;
+    return inter + std::ceil(fullDuration / 10.0) * averageKeyFrame(stats);
+}
+
+double sumOfSeconds(const std::vector<std::int64_t> &seconds, double from, double to)
+{
+    double sum = 0;
+    const double last = static_cast<double>(seconds.size());
+    from = std::clamp(from, 0.0, last);
+    to = std::clamp(to, from, last);
+    // Partial seconds count by their share.
+    for (auto i = static_cast<std::size_t>(from); static_cast<double>(i) < to && i < seconds.size(); ++i) {
+        const double overlap = std::min(to, static_cast<double>(i) + 1) - std::max(from, static_cast<double>(i));
+        sum += static_cast<double>(seconds[i]) * std::max(0.0, overlap);
+    }
+    return sum;
+}
+
+} // namespace
+
+double CompressionSettings::containerBytes(double seconds, const VideoInfo &info) const
+{
+    const double fps = info.frameRate > 1.0 ? info.frameRate : 30.0;
+    const double tracks = static_cast<double>(std::max<std::int64_t>(info.audioTrackCount, 0));
+    const double perFrame = tracks > 0 ? containerPerInterleavedFrame : containerPerFrame;
+    return containerFixed + seconds * (fps * perFrame + tracks * containerPerAudioSecond);
+}
+
+OutputSizeEstimate CompressionSettings::withKnownBytes(double lowVideo, double highVideo, double fullDuration,
+                                                       const VideoInfo &info) const
+{
+    // Audio and the MP4 boxes are known in advance: added as they are, never scaled.
+    const double known = audioBitrate(info) * fullDuration * 0.125 + containerBytes(fullDuration, info);
+    const std::int64_t a = truncToInt64(lowVideo + known);
+    const std::int64_t b = truncToInt64(highVideo + known);
+    return OutputSizeEstimate{std::min(a, b), std::max(a, b)};
+}
+
 std::optional<OutputSizeEstimate> CompressionSettings::projectedRange(const PreviewPacketStats &stats,
                                                                       double sampleDuration, double fullDuration,
                                                                       const VideoInfo &info) const
@@ -146,16 +237,121 @@ std::optional<OutputSizeEstimate> CompressionSettings::projectedRange(const Prev
     if (!(sampleDuration > 0) || !(fullDuration > 0)) {
         return std::nullopt;
     }
-    const double inter = static_cast<double>(stats.interFrameBytes) / sampleDuration * fullDuration;
-    const double averageKeyFrame = stats.keyFrameCount >= 1
-                                       ? static_cast<double>(stats.keyFrameBytes) / static_cast<double>(stats.keyFrameCount)
-                                       : 0.0;
-    const double keyFrames = std::ceil(fullDuration / 10.0);
-    const double video = inter + keyFrames * averageKeyFrame;
-    const double audio = audioBitrate(info) * fullDuration * 0.125;
-    const std::int64_t a = truncToInt64((video * 0.75 + audio) * 1.01);
-    const std::int64_t b = truncToInt64((video + audio) * 1.01);
-    return OutputSizeEstimate{std::min(a, b), std::max(a, b)};
+    if (usesContentAdaptiveCRF()) {
+        return projectedRange({EncodedStretch{0, sampleDuration, stats}}, {}, fullDuration, info);
+    }
+    double low = 0;
+    double high = 0;
+    if (sampleDuration >= fullDuration) {
+        low = high = videoBytesOfStats(stats) / sampleDuration * fullDuration;
+        low *= 1 - wholeVideoTolerance;
+        high *= 1 + wholeVideoTolerance;
+    } else {
+        const double requested = static_cast<double>(targetVideoBitrate(info)) * fullDuration / 8.0;
+        const double sampled = sampleVideoOverWhole(stats, sampleDuration, fullDuration);
+        const double towards = sampled + rateTowardsRequested * (requested - sampled);
+        low = std::min(sampled, towards) * (1 - rateTolerance);
+        high = std::max(sampled, towards) * (1 + rateTolerance);
+        if (sampled >= rateFilledShare * requested) {
+            high = std::max(high, requested * (1 + rateFilledOvershoot));
+        }
+    }
+    return withKnownBytes(low, high, fullDuration, info);
+}
+
+std::optional<OutputSizeEstimate> CompressionSettings::projectedRange(std::vector<EncodedStretch> stretches,
+                                                                      const std::vector<std::int64_t> &sourceBytesPerSecond,
+                                                                      double fullDuration, const VideoInfo &info) const
+{
+    std::erase_if(stretches, [](const EncodedStretch &s) { return !(s.end - s.start > 0); });
+    if (stretches.empty() || !(fullDuration > 0)) {
+        return std::nullopt;
+    }
+    std::ranges::sort(stretches, {}, &EncodedStretch::start);
+    double keyBytes = 0;
+    double keyCount = 0;
+    double seen = 0;
+    for (const auto &s : stretches) {
+        keyBytes += static_cast<double>(s.stats.keyFrameBytes);
+        keyCount += static_cast<double>(s.stats.keyFrameCount);
+        seen += s.end - s.start;
+    }
+    double low = 0;
+    double high = 0;
+    if (seen >= fullDuration) {
+        // The stretches are the video: their bytes are the output's.
+        for (const auto &s : stretches) {
+            high += videoBytesOfStats(s.stats);
+        }
+        high = high / seen * fullDuration;
+        low = high * (1 - wholeVideoTolerance);
+        high *= 1 + wholeVideoTolerance;
+    } else {
+        // Each stretch stands for the part of the video nearer to it than to the
+        // others. Within that part the source's own bytes say how much busier or
+        // plainer it is than the stretch; without them it counts as alike.
+        const bool weighted = static_cast<double>(sourceBytesPerSecond.size()) + 1 >= fullDuration;
+        double video = 0;
+        std::vector<double> rates;
+        for (std::size_t i = 0; i < stretches.size(); ++i) {
+            const auto &s = stretches[i];
+            const double length = s.end - s.start;
+            const double from = i == 0 ? 0.0 : (stretches[i - 1].end + s.start) / 2;
+            const double to = i + 1 == stretches.size() ? fullDuration : (s.end + stretches[i + 1].start) / 2;
+            // Every stretch opens on a key frame of its own; those of the output are counted apart.
+            const double firstKey = averageKeyFrame(s.stats);
+            const double rate = (videoBytesOfStats(s.stats) - firstKey) / length;
+            double busier = 1;
+            if (weighted) {
+                const double here = sumOfSeconds(sourceBytesPerSecond, s.start, s.end) / length;
+                const double part = sumOfSeconds(sourceBytesPerSecond, from, to) / std::max(to - from, 1e-9);
+                busier = here > 0 && part > 0 ? part / here : 1;
+            }
+            video += rate * busier * std::max(0.0, to - from);
+            rates.push_back(rate);
+        }
+        video += std::ceil(fullDuration / 10.0) * (keyCount > 0 ? keyBytes / keyCount : 0.0);
+        // Stretches that agree speak for the parts between them; the more they differ,
+        // the less the unseen rest is known.
+        const double mean = std::accumulate(rates.begin(), rates.end(), 0.0) / static_cast<double>(rates.size());
+        double squares = 0;
+        for (const double r : rates) {
+            squares += (r - mean) * (r - mean);
+        }
+        // One stretch alone cannot tell how the rest differs: as if wholly.
+        const double variation = rates.size() > 1 && mean > 0
+                                     ? std::sqrt(squares / static_cast<double>(rates.size())) / mean
+                                     : 1.0;
+        const double unseen = 1 - seen / fullDuration;
+        const double spread = qualitySpreadFloor + qualitySpreadUnseen * unseen * std::min(1.0, variation);
+        low = video * (1 - spread);
+        high = video * (1 + spread);
+    }
+    return withKnownBytes(low, high, fullDuration, info);
+}
+
+std::vector<std::pair<double, double>> CompressionSettings::estimateStretches(double sampleStart, double sampleEnd,
+                                                                              double fullDuration) const
+{
+    std::vector<std::pair<double, double>> out;
+    // Spread evenly over the time the sample leaves out, before and after it; where
+    // that is too short for two of them, the sample has seen nearly all.
+    const double before = std::max(0.0, sampleStart);
+    const double unseen = before + std::max(0.0, fullDuration - sampleEnd);
+    if (!usesContentAdaptiveCRF() || !(unseen >= 4 * stretchSeconds)) {
+        return out;
+    }
+    const int count = std::min(maxStretches, 2 + static_cast<int>(unseen / unseenSecondsPerStretch));
+    for (int i = 0; i < count; ++i) {
+        const double at = unseen * (i + 0.5) / count;
+        // Each stays inside its own side of the sample where that side is long enough.
+        const double from = at < before ? 0.0 : sampleEnd;
+        const double to = at < before ? before : fullDuration;
+        const double middle = at < before ? at : sampleEnd + (at - before);
+        const double start = std::clamp(middle - stretchSeconds / 2, from, std::max(from, to - stretchSeconds));
+        out.emplace_back(start, std::min(start + stretchSeconds, fullDuration));
+    }
+    return out;
 }
 
 } // namespace slimreel

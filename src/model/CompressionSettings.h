@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 namespace slimreel {
 
@@ -26,6 +27,16 @@ QString rawValue(CompressionPlan plan);
 QString rawValue(EncoderStrategy strategy);
 std::optional<CompressionMode> compressionModeFromRaw(const QString &raw);
 std::optional<CompressionPlan> compressionPlanFromRaw(const QString &raw);
+
+// A stretch of the source, [start, end] in seconds, encoded with the settings
+// for the estimate, and its packets.
+struct EncodedStretch {
+    double start = 0;
+    double end = 0;
+    PreviewPacketStats stats;
+
+    friend bool operator==(const EncodedStretch &, const EncodedStretch &) = default;
+};
 
 // The user's choice of how to compress, and every number derived from it, so
 // that the encoders and the size estimates always agree.
@@ -45,8 +56,24 @@ struct CompressionSettings {
                                                       double fullDuration);
     std::optional<OutputSizeEstimate> projectedRange(const PreviewPacketStats &stats, double sampleDuration,
                                                      double fullDuration, const VideoInfo &info) const;
+    // Constant quality only: the sample and any further stretches, each standing for
+    // the part of the video nearest to it, weighted by the source's own video bytes
+    // per second where they are known (empty: unknown).
+    std::optional<OutputSizeEstimate> projectedRange(std::vector<EncodedStretch> stretches,
+                                                     const std::vector<std::int64_t> &sourceBytesPerSecond,
+                                                     double fullDuration, const VideoInfo &info) const;
+    // Where to encode the further stretches, besides the sample [sampleStart, sampleEnd];
+    // none when the sample already sees enough of the video or the plan needs none.
+    std::vector<std::pair<double, double>> estimateStretches(double sampleStart, double sampleEnd,
+                                                             double fullDuration) const;
+    // The MP4 file's own bytes around the packets of `seconds` of output.
+    double containerBytes(double seconds, const VideoInfo &info) const;
 
     friend bool operator==(const CompressionSettings &, const CompressionSettings &) = default;
+
+private:
+    OutputSizeEstimate withKnownBytes(double lowVideo, double highVideo, double fullDuration,
+                                      const VideoInfo &info) const;
 };
 
 } // namespace slimreel

@@ -262,6 +262,51 @@ QCoro::Task<Result<PreviewPacketStats>> VideoProbeService::packetStats(QUrl url,
     co_return stats;
 }
 
+namespace {
+
+// One "time,size" line a packet; a packet without a time stamp says nothing of where its bytes go.
+struct SecondsResponse {
+    std::vector<std::int64_t> seconds;
+
+    static Result<SecondsResponse> decode(const QByteArray &output)
+    {
+        SecondsResponse response;
+        for (const QByteArray &line : output.split('\n')) {
+            const QList<QByteArray> fields = line.trimmed().split(',');
+            bool timed = false;
+            bool sized = false;
+            const double time = fields.size() >= 2 ? fields[0].toDouble(&timed) : 0;
+            const std::int64_t size = fields.size() >= 2 ? fields[1].toLongLong(&sized) : 0;
+            // A time beyond days of video is noise, not a second to make room for.
+            if (!timed || !sized || !(time >= 0) || time > 1e6 || size < 0) {
+                continue;
+            }
+            const auto second = static_cast<std::size_t>(time);
+            if (second >= response.seconds.size()) {
+                response.seconds.resize(second + 1, 0);
+            }
+            response.seconds[second] = addSaturating(response.seconds[second], size);
+        }
+        return response;
+    }
+};
+
+} // namespace
+
+QCoro::Task<Result<std::vector<std::int64_t>>> VideoProbeService::videoBytesPerSecond(QUrl url,
+                                                                                      std::stop_token stop) const
+{
+    QStringList arguments{QStringLiteral("-v"),           QStringLiteral("error"),
+                          QStringLiteral("-select_streams"), QStringLiteral("v:0"),
+                          QStringLiteral("-show_entries"), QStringLiteral("packet=pts_time,size"),
+                          QStringLiteral("-of"),           QStringLiteral("csv=p=0")};
+    auto response = co_await runFFprobe<SecondsResponse>(ffprobeURL(), std::move(arguments), url, std::move(stop));
+    if (!response) {
+        co_return std::unexpected(response.error());
+    }
+    co_return std::move(response->seconds);
+}
+
 double VideoProbeService::parseFrameRate(const std::optional<QString> &text)
 {
     if (!text) {

@@ -12,6 +12,7 @@
 
 #include <optional>
 #include <stop_token>
+#include <vector>
 
 namespace slimreel {
 
@@ -37,6 +38,11 @@ public:
 
     // Key-frame and other-frame byte sums of stream 0 of a (sample) file.
     virtual QCoro::Task<Result<PreviewPacketStats>> packetStats(QUrl url, std::stop_token stop = {}) const;
+
+    // The video stream's packet bytes in each second of a (source) file, read from
+    // its packets without decoding them: where in the video its bytes go.
+    virtual QCoro::Task<Result<std::vector<std::int64_t>>> videoBytesPerSecond(QUrl url,
+                                                                               std::stop_token stop = {}) const;
 
     std::optional<QString> ffprobeURL() const { return m_ffprobe.locate(); }
 

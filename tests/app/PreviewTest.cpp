@@ -121,6 +121,48 @@ TEST_F(PreviewTest, RunKeepsAFinishedSampleAndWaitsForOneBeingStopped)
     EXPECT_EQ(vm->stateText(), "completed");
 }
 
+// Constant quality: more stretches, encoded for the estimate only once the sample can be watched.
+TEST_F(PreviewTest, ConstantQualityEstimateEncodesFurtherStretchesAndKeepsNone)
+{
+    const PreviewPacketStats packets{200'000, 2, 1'000'000};
+    probe->stats = packets;
+    coordinator->cancelEndsCalls = false;
+    vm->setPlanText(QStringLiteral("highQuality"));
+    for (const bool stopped : {false, true}) {
+        SCOPED_TRACE(stopped);
+        startSample();
+        const qsizetype first = coordinator->calls.size();
+        coordinator->succeed(first - 1);
+        ASSERT_TRUE(spinUntil([&] { return coordinator->calls.size() > first; }));
+        ASSERT_TRUE(vm->previewURL());
+        EXPECT_TRUE(vm->isGeneratingPreview());
+        EXPECT_FALSE(vm->previewSizeEstimate());
+        std::vector<EncodedStretch> stretches{{21, 26, packets}};
+        for (const auto &[start, end] : vm->settings().estimateStretches(21, 26, 60)) {
+            ASSERT_EQ(coordinator->calls.size(), first + static_cast<qsizetype>(stretches.size()));
+            const auto &call = *coordinator->calls.back();
+            EXPECT_EQ(call.range, (TimeRange{start, end}));
+            EXPECT_EQ(QFileInfo(call.destination.toLocalFile()).absolutePath(), Files::scratchFolder());
+            if (stopped && stretches.size() == 2) {
+                vm->setTargetSizeMB(vm->targetSizeMB() + 1);
+                EXPECT_TRUE(call.stop.stop_requested());
+                coordinator->fail(coordinator->calls.size() - 1, CompressionError::cancelled(), 300);
+                ASSERT_TRUE(settle());
+                EXPECT_FALSE(QFile::exists(call.destination.toLocalFile()));
+                break;
+            }
+            coordinator->succeed(coordinator->calls.size() - 1);
+            stretches.push_back({start, end, packets});
+            const auto next = first + static_cast<qsizetype>(stretches.size());
+            ASSERT_TRUE(spinUntil([&] { return coordinator->calls.size() == next || !vm->hasRunningTasks(); }));
+            EXPECT_FALSE(QFile::exists(call.destination.toLocalFile()));
+        }
+        EXPECT_FALSE(vm->isGeneratingPreview());
+        EXPECT_EQ(vm->previewSizeEstimate(),
+                  stopped ? std::nullopt : vm->settings().projectedRange(stretches, {}, 60, *vm->video()));
+    }
+}
+
 // Projection of the sample's packets (or, without statistics, of its size) and both texts.
 TEST_F(PreviewTest, EstimateTexts)
 {
@@ -128,7 +170,8 @@ TEST_F(PreviewTest, EstimateTexts)
     using Bytes = std::optional<OutputSizeEstimate>;
     using Stats = std::optional<PreviewPacketStats>;
     const Stats flat = PreviewPacketStats{0, 0, 9'920'000};
-    const Bytes sampled = OutputSizeEstimate{7'595'200, 10'100'000};
+    // A sample that is the whole video: its own bytes ±1 %, plus audio and the MP4 boxes.
+    const Bytes sampled = OutputSizeEstimate{9'907'410, 10'105'810};
     const Bytes planned = OutputSizeEstimate{23'000'000, 23'000'000};
     const struct {
         const char *name;
@@ -143,17 +186,18 @@ TEST_F(PreviewTest, EstimateTexts)
     } cases[] = {
         {"no video", nullptr, 0, 0, flat, 0, "—", "—", {}},
         {"quality, no sample", "quality", 60, 50'000'000, flat, 0, "生成预览后估算", "体积取决于画面内容", {}},
-        {"quality, sample", "quality", 5, 20'000'000, flat, 5000, "约 7.6 MB–10.1 MB", "根据样片预计节省 49%–62%",
+        {"quality, sample", "quality", 5, 20'000'000, flat, 5000, "约 9.9 MB–10.1 MB", "根据样片预计节省 49%–50%",
          sampled},
-        // inter 12,000,000 + 6 key frames of 100,000, audio copied at 128 kbit/s for 60 s.
+        // The sample's 12,600,000 (6 key frames of 100,000) and a third of the way to 31,200,000 requested.
         {"key frames", "quality", 60, 50'000'000, PreviewPacketStats{200'000, 2, 1'000'000}, 5000,
-         "约 10.5 MB–13.7 MB", "根据样片预计节省 72%–78%", OutputSizeEstimate{10'514'100, 13'695'600}},
-        {"no statistics: the file size", "quality", 60, 50'000'000, {}, 1'000'000, "约 9 MB–12 MB",
-         "根据样片预计节省 76%–82%", OutputSizeEstimate{9'000'000, 12'000'000}},
+         "约 13.3 MB–20.6 MB", "根据样片预计节省 58%–73%", OutputSizeEstimate{13'302'326, 20'605'076}},
+        // The file less its known audio and boxes stands for the packets.
+        {"no statistics: the file size", "quality", 60, 50'000'000, {}, 1'000'000, "约 11.7 MB–19.5 MB",
+         "根据样片预计节省 60%–76%", OutputSizeEstimate{11'703'977, 19'512'871}},
         {"no statistics, empty sample", "quality", 60, 50'000'000, {}, -1, "生成预览后估算", "体积取决于画面内容", {}},
-        {"sample as large as the source", "quality", 5, 10'100'000, flat, 5000, "约 7.6 MB–10.1 MB", "样片未能缩小",
+        {"sample as large as the source", "quality", 5, 10'100'000, flat, 5000, "约 9.9 MB–10.1 MB", "样片未能缩小",
          sampled},
-        {"unknown source size", "quality", 5, 0, flat, 5000, "约 7.6 MB–10.1 MB", "—", sampled},
+        {"unknown source size", "quality", 5, 0, flat, 5000, "约 9.9 MB–10.1 MB", "—", sampled},
         // 25 MB over 100 s: (1,712,000 + 128,000) bit/s × 100 s / 8 = 23,000,000 bytes.
         {"target size", "targetSize", 100, 50'000'000, flat, 0, "23 MB", "目标节省约 54%", planned},
         {"target size equal to the source", "targetSize", 100, 23'000'000, flat, 0, "23 MB", "目标可能大于原片",

@@ -81,14 +81,42 @@ TEST(CompressionSettings, BitRatesKeyFrameIntervalAndProjectedSizes)
     for (const auto &[sampleBytes, sampleSeconds, fullSeconds, expected] : bytes) { // sample bytes to the whole file
         EXPECT_EQ(CompressionSettings::projectedBytes(sampleBytes, sampleSeconds, fullSeconds), expected) << sampleBytes;
     }
-    // From a 5 s sample's packets: key frames scaled by their count, the rest by time, plus the audio.
-    EXPECT_EQ(recommended.projectedRange({100000, 2, 400000}, 5, 60, video(60, 0)), (OutputSizeEstimate{3863250, 5151000}));
-    EXPECT_EQ(fastest.projectedRange({100000, 2, 400000}, 5, 61, video(61, 0, 0, 1, 128000, true)),
-              (OutputSizeEstimate{4947485, 6268060}));
-    EXPECT_EQ(targetSize(25).projectedRange({777777, 0, 400000}, 5, 60, video(60, 0, 0, 2)), (OutputSizeEstimate{5575200, 6787200}));
-    EXPECT_EQ(recommended.projectedRange({1, 1, 1}, 5, 0, video(0, 0)), std::nullopt);
-    EXPECT_EQ(recommended.projectedRange({1, 1, 1}, 0, 60, video(60, 0)), std::nullopt);
-    EXPECT_EQ(recommended.projectedRange({1, 1, 1}, 5, inf, video(inf, 0, 0, 1)), (OutputSizeEstimate{int64Max, int64Max}));
+    // From a 5 s sample's packets: its rate moved a third of the way to the requested one (±2.5 %),
+    // or its own bytes when it is the whole video (±1 %); audio and the MP4 boxes added as known.
+    using Range = std::optional<OutputSizeEstimate>;
+    const std::tuple<CompressionSettings, PreviewPacketStats, double, VideoInfo, Range> ranges[] = {
+        {recommended, {100000, 2, 400000}, 5, video(60, 0), OutputSizeEstimate{4586600, 5251100}},
+        {fastest, {100000, 2, 400000}, 5, video(61, 0, 0, 1, 128000, true), OutputSizeEstimate{5259471, 6394998}},
+        {targetSize(25), {777777, 0, 400000}, 5, video(60, 0, 0, 2), OutputSizeEstimate{6669452, 12749900}},
+        // Within 10 % of the rate: the content fills it, and a whole file may land 6 % above it.
+        {recommended, {0, 0, 300000}, 5, video(60, 0), OutputSizeEstimate{3533600, 4157600}},
+        {recommended, {100000, 1, 400000}, 5, video(5, 0), OutputSizeEstimate{498800, 508800}},
+        // Constant quality from the sample alone: ±(5 % + 15 % of the share unseen).
+        {highQuality, {100000, 2, 400000}, 5, video(60, 0), OutputSizeEstimate{4654850, 6792350}},
+        {recommended, {1, 1, 1}, 5, video(0, 0), std::nullopt},
+        {recommended, {1, 1, 1}, 0, video(60, 0), std::nullopt},
+        {recommended, {1, 1, 1}, 5, video(inf, 0, 0, 1), OutputSizeEstimate{int64Max, int64Max}},
+    };
+    for (const auto &[settings, stats, sample, info, expected] : ranges) {
+        EXPECT_EQ(settings.projectedRange(stats, sample, info.duration, info), expected) << info.duration;
+    }
+    // Further stretches: each part weighted by the source's bytes, the range as wide as they disagree.
+    const std::vector<std::int64_t> seconds{1000, 1000, 1000, 1000, 1000, 1000, 1000, 1000, 1000, 1000,
+                                            2000, 2000, 2000, 2000, 2000, 3000, 3000, 3000, 3000, 3000};
+    const std::vector<EncodedStretch> alike{{15, 16.25, {100000, 1, 100000}}, {0, 5, {100000, 1, 400000}}};
+    EXPECT_EQ(highQuality.projectedRange(alike, seconds, 20, video(20, 0)), (OutputSizeEstimate{1592533, 1759200}));
+    EXPECT_EQ(highQuality.projectedRange(alike, {}, 20, video(20, 0)), (OutputSizeEstimate{1719200, 1899200}));
+    const std::vector<EncodedStretch> unlike{{0, 5, {100000, 1, 400000}}, {15, 16.25, {100000, 1, 400000}}};
+    EXPECT_EQ(highQuality.projectedRange(unlike, {}, 20, video(20, 0)), (OutputSizeEstimate{3739325, 4679075}));
+    // Spread over what the sample leaves out; none for the rate plans or when it sees nearly all.
+    const auto spread = highQuality.estimateStretches(21, 26, 60);
+    ASSERT_EQ(spread.size(), 3u);
+    for (const auto &[index, start] : {std::pair{0, 8.5416667}, {1, 31.875}, {2, 50.2083333}}) {
+        EXPECT_NEAR(spread[index].first, start, 1e-6);
+        EXPECT_NEAR(spread[index].second, start + 1.25, 1e-6);
+    }
+    EXPECT_TRUE(fastest.estimateStretches(21, 26, 60).empty());
+    EXPECT_TRUE(highQuality.estimateStretches(2, 7, 9).empty());
 }
 
 TEST(Formatters, DurationsByteCountsAndRemainingTime)

@@ -440,7 +440,10 @@ private:
         const auto selected = m_vm->selectedItemID();
         const auto found = std::ranges::find(items, selected.value_or(QUuid()), &BatchVideoItem::id);
         const auto sample = m_vm->previewURL();
-        const auto latest = std::find_if(calls.crbegin(), calls.crend(), [](const auto &c) { return c->range.has_value(); });
+        // Stretches encoded for an estimate have ranges too; the sample is the newest preview file.
+        const auto latest = std::find_if(calls.crbegin(), calls.crend(), [](const auto &c) {
+            return c->range && name(c->destination).startsWith(QStringLiteral("Slimreel-preview-"));
+        });
         const bool latestShown = sample && latest != calls.crend() && (*latest)->destination == *sample;
         QStringList allowed{sample ? name(*sample) : QString()}; // samples: the shown one, those being written
         for (const auto &call : calls) {
@@ -448,7 +451,13 @@ private:
                 allowed << name(call->destination);
             }
         }
-        QStringList samplesLeft = tempEntries(QStringLiteral("Slimreel-preview-"));
+        for (qsizetype i = 0; i < m_probe->statsGates.size() && i < m_probe->statsRequests.size(); ++i) {
+            if (!m_probe->statsGates.at(i)->isOpen()) { // an estimate's stretch lives while its packets are read
+                allowed << name(m_probe->statsRequests.at(i));
+            }
+        }
+        QStringList samplesLeft = tempEntries(QStringLiteral("Slimreel-preview-"))
+                                  + tempEntries(QStringLiteral("Slimreel-estimate-"));
         samplesLeft.removeIf([&](const QString &file) { return allowed.contains(file); });
         QHash<QString, int> held; // started less stopped
         for (const QUrl &url : m_access->started) {

@@ -56,6 +56,11 @@ QCoro::Task<Result<PreviewPacketStats>> FakeProbe::packetStats(QUrl url, std::st
     co_return stats;
 }
 
+QCoro::Task<Result<std::vector<std::int64_t>>> FakeProbe::videoBytesPerSecond(QUrl, std::stop_token) const
+{
+    co_return seconds;
+}
+
 QCoro::Task<Result<void>> FakeCoordinator::compress(VideoInfo info, CompressionSettings settings, QUrl destination,
                                                     std::optional<TimeRange> range, ProgressCallback progress,
                                                     std::stop_token stop)

@@ -62,12 +62,14 @@ public:
 
     QCoro::Task<Result<VideoInfo>> inspect(QUrl url, std::stop_token stop) const override;
     QCoro::Task<Result<PreviewPacketStats>> packetStats(QUrl url, std::stop_token stop) const override;
+    QCoro::Task<Result<std::vector<std::int64_t>>> videoBytesPerSecond(QUrl, std::stop_token) const override;
 
     bool stepInspect = false;
     // Like ffprobe, a stepped call then ends at once when its caller gives up.
     bool endOnStop = false;
     bool stepStats = false;
     Result<PreviewPacketStats> stats = PreviewPacketStats{};
+    Result<std::vector<std::int64_t>> seconds = std::unexpected(Error::platform(QStringLiteral("no packets")));
     mutable QList<QUrl> inspected;
     mutable QList<std::shared_ptr<Gate>> inspectGates;
     mutable QList<QUrl> statsRequests;
