@@ -119,12 +119,12 @@ EncoderProfile EncoderProfile::vaapi()
 // runs 1.5-1.7x quicker than veryfast. Recommended plan: superfast has the best
 // SSIM per extra CPU second of the presets above ultrafast and is the only one
 // that keeps 720p at about real time; no preset reaches real time at 1080p on
-// two cores. The smallest plan's SVT-AV1, measured on the bench corpus beside
-// the other plans (bench/encoder-presets/av1): preset 12 lost up to 0.02 of
-// SSIM on high motion where 10 lost 0.008 against the recommended plan; at
-// preset 10 crf 40 was smaller than every other plan on every clip and within
-// 0.01 of the recommended plan's SSIM, at about half its CPU time, and crf 34
-// bought 0.001-0.002 of SSIM for 15-60 % more bytes.
+// two cores. The smallest plan's SVT-AV1, measured on the first 4 s of each
+// bench clip beside the other plans (bench/encoder-presets/av1): preset 12
+// fell 0.02 of SSIM below the recommended plan on high motion, preset 10 only
+// 0.008, at 80 % of the recommended plan's CPU time. At preset 10, crf 34 bought
+// 0.0004-0.002 of SSIM for 12-60 % more bytes; crf 40 fell 0.0104 below on the
+// portrait clip, crf 38 0.0096 (passthrough timing, as the app encodes).
 // libx265 prints a banner on stderr unless told otherwise, and stderr
 // must stay empty on success. Both force 8-bit 4:2:0 as a hardware encoder
 // would, so a 4:4:4 or 10-bit source still gives a file every player opens.
@@ -140,7 +140,7 @@ EncoderProfile EncoderProfile::software()
             {},
             {},
             {QStringLiteral("libsvtav1"), QStringList{QStringLiteral("-preset"), QStringLiteral("10"),
-                                                      QStringLiteral("-crf"), QStringLiteral("40")}
+                                                      QStringLiteral("-crf"), QStringLiteral("38")}
                                               + yuv420p}};
 }
 

@@ -285,7 +285,8 @@ QStringList FFmpegCompressor::makeArguments(const VideoInfo &info, const Compres
         arguments << speedOptions;
         if (av1) {
             // Constant quality under a ceiling: the rate is only the most it may spend.
-            arguments << QStringLiteral("-maxrate") << decimal(rate) << QStringLiteral("-bufsize") << decimal(doubled(rate));
+            // A one-second buffer: a longer one lets a short file's start run over it.
+            arguments << QStringLiteral("-maxrate") << decimal(rate) << QStringLiteral("-bufsize") << decimal(rate);
         } else {
             arguments << QStringLiteral("-b:v") << decimal(rate) << QStringLiteral("-maxrate")
                       << decimal(truncToInt64(static_cast<double>(rate) * 1.25)) << QStringLiteral("-bufsize")

@@ -95,8 +95,8 @@ TEST(FFmpegArguments, GoldenListsChoicesBySourceAndPlanSubtitlesAndHDR)
     // AV1 at constant quality under a ceiling of 32 % of the source's 6 Mbit/s; 128 kbit/s audio is copied.
     EXPECT_EQ(single(video(1920, 1080, true, 29.97), smallest, EncoderProfile::software()),
               (QStringList{"-hide_banner", "-loglevel", "error", "-nostdin", "-y", "-i", "/Videos/in put.mov", "-map_metadata", "0",
-                           "-map", "0:v:0", "-map", "0:a?", "-c:v", "libsvtav1", "-g", "300", "-preset", "10", "-crf", "40",
-                           "-pix_fmt", "yuv420p", "-maxrate", "1920000", "-bufsize", "3840000", "-fps_mode", "passthrough",
+                           "-map", "0:v:0", "-map", "0:a?", "-c:v", "libsvtav1", "-g", "300", "-preset", "10", "-crf", "38",
+                           "-pix_fmt", "yuv420p", "-maxrate", "1920000", "-bufsize", "1920000", "-fps_mode", "passthrough",
                            "-c:a", "copy", "-movflags", "+faststart", "-progress", "pipe:1", "-nostats", "/Out/out.mp4"}));
 
     // 25 MB over 100 s with one audio track: 1,712,000 bit/s; the audio is always encoded.
