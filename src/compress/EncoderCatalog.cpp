@@ -54,7 +54,8 @@ EncoderProfile EncoderProfile::macOS()
             {QStringLiteral("hevc_videotoolbox"), prioSpeed},
             {},
             {},
-            {}};
+            {},
+            {}}; // VideoToolbox has no AV1 encoder: SVT-AV1 serves there too
 }
 
 EncoderProfile EncoderProfile::nvenc()
