@@ -87,7 +87,7 @@ modules=$("$scanner" -rootPath "$work/tree/src/ui/qml" -importPath "$qml_dir" |
 
 # GStreamer plugins, from the elements the native back end builds and the players decode with.
 elements=(uridecodebin videoconvert videoscale videoflip audioconvert audioresample capsfilter queue filesink
-  x264enc x265enc h265parse mp4mux avenc_aac avdec_h264 avdec_h265 playbin)
+  x264enc x265enc h265parse av1enc av1parse mp4mux avenc_aac avdec_h264 avdec_h265 av1dec playbin)
 plugins=$(for element in "${elements[@]}"; do
     file=$(gst-inspect-1.0 "$element" 2>/dev/null | sed -n 's/^ *Filename *//p' | head -n 1)
     if [ -n "$file" ]; then package_of "$file"; fi

@@ -9,14 +9,15 @@ import sys
 import time
 import traceback
 
-from . import corpus, importing, measure, overhead, plots, preview, queue, report, sizes, window
+from . import corpus, importing, measure, overhead, plans, plots, preview, queue, report, sizes, window
 
 BENCH = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 REPO = os.path.dirname(BENCH)
-FIGURES = ["overhead", "import", "prediction", "target", "preview", "window", "queue"]
+FIGURES = ["overhead", "import", "prediction", "target", "plans", "preview", "window", "queue"]
 # Each section's title and what its summary rows are called.
 VERDICT_NAMES = {"Program overhead": "Program overhead", "Import speed": "Import speed",
                  "Size prediction (quality mode)": "Size prediction", "Target-size accuracy": "Target size",
+                 plans.SECTION: "Smallest plan",
                  "Preview latency": "Preview latency", "Window": "Window", "Queue and length": "Queue"}
 
 
@@ -175,6 +176,7 @@ def main():
          sizes.prediction_markdown, lambda r: sizes.verdicts(r, None)),
         ("target", "Target-size accuracy", lambda: sizes.hit_target(ctx, clips), sizes.target_markdown,
          lambda r: sizes.verdicts(None, r)),
+        ("plans", plans.SECTION, lambda: plans.run(ctx, clips), plans.markdown, plans.verdicts),
         ("preview", "Preview latency", lambda: preview.run(ctx, clip_named(clips, "grain-1080p")),
          preview.markdown, preview.verdicts),
         ("window", "Window", lambda: window.run(ctx, queue_files[:ctx.queue_count], clip_named(clips, "pan-720p")),
@@ -206,6 +208,10 @@ def main():
             name = plots.target(results[key], os.path.join(BENCH, "target-size.png"))
             if name:
                 text += f"\n![Real size against target]({name})\n"
+        if key == "plans":
+            name = plots.plans(results[key], os.path.join(BENCH, "plans.png"))
+            if name:
+                text += f"\n![Size against SSIM, four plans]({name})\n"
         sections.append(text)
         verdicts.extend(judge(results[key]))
 

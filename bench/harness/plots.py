@@ -8,7 +8,7 @@ try:
 except ImportError:  # the tables still hold every number
     plt = None
 
-MARKERS = {"fastest": "o", "recommended": "s", "highQuality": "^"}
+MARKERS = {"fastest": "o", "recommended": "s", "highQuality": "^", "smallest": "D"}
 
 
 def available():
@@ -63,6 +63,38 @@ def target(result, path):
     axes.set_ylabel("real size ÷ target")
     axes.set_ylim(0, max(1.1, max(values) * 1.05))
     axes.set_title("Target-size mode: output against target (goal between the lines)")
+    figure.tight_layout()
+    figure.savefig(path, dpi=110)
+    plt.close(figure)
+    return os.path.basename(path)
+
+
+def plans(result, path):
+    """Size against SSIM of every plan on every clip, a clip's four points joined."""
+    if plt is None:
+        return None
+    rows = [r for r in result["rows"] if r["size"] and r["ssim"] is not None]
+    if not rows:
+        return None
+    figure, axes = plt.subplots(figsize=(8, 6))
+    clips = sorted({r["clip"].name for r in rows})
+    colours = plt.get_cmap("tab10")
+    for index, clip in enumerate(clips):
+        mine = sorted((r for r in rows if r["clip"].name == clip), key=lambda r: r["size"])
+        axes.plot([r["size"] / 1e6 for r in mine], [r["ssim"] for r in mine], color=colours(index), linewidth=0.6,
+                  alpha=0.6)
+        for r in mine:
+            axes.scatter(r["size"] / 1e6, r["ssim"], marker=MARKERS.get(r["plan"], "x"), color=colours(index), s=40)
+        axes.annotate(clip, (mine[0]["size"] / 1e6, mine[0]["ssim"]), fontsize=7, xytext=(4, -8),
+                      textcoords="offset points")
+    for plan, marker in MARKERS.items():
+        axes.scatter([], [], marker=marker, color="gray", label=plan)
+    axes.set_xscale("log")
+    axes.set_xlabel("output size (MB)")
+    axes.set_ylabel("SSIM against the source")
+    axes.set_title("The four plans on the bench corpus: size against SSIM")
+    axes.legend(loc="lower right")
+    axes.grid(True, which="both", linewidth=0.3)
     figure.tight_layout()
     figure.savefig(path, dpi=110)
     plt.close(figure)

@@ -8,7 +8,7 @@ from . import measure, report
 
 PREDICTION = "Size prediction"
 TARGET = "Target-size accuracy"
-PLANS = ["fastest", "recommended", "highQuality"]
+PLANS = ["fastest", "recommended", "highQuality", "smallest"]
 TARGET_SHARES = [0.5, 0.25]
 
 

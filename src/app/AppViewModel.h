@@ -46,7 +46,7 @@ class AppViewModel : public QObject {
     Q_PROPERTY(QString selectedItemID READ selectedItemIDText NOTIFY selectedItemIDChanged)
 
     // Settings, editable through two-way bindings; raw texts "quality"/"targetSize"
-    // and "fastest"/"recommended"/"highQuality". Unknown texts are ignored.
+    // and "fastest"/"recommended"/"highQuality"/"smallest". Unknown texts are ignored.
     Q_PROPERTY(QString mode READ modeText WRITE setModeText NOTIFY settingsChanged)
     Q_PROPERTY(QString plan READ planText WRITE setPlanText NOTIFY settingsChanged)
     Q_PROPERTY(double targetSizeMB READ targetSizeMB WRITE setTargetSizeMB NOTIFY settingsChanged)

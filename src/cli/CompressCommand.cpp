@@ -19,7 +19,7 @@ namespace {
 
 const QString command = QStringLiteral("compress");
 const QString synopsis =
-    QStringLiteral("slimreel-cli compress [--mode quality|targetSize] [--plan fastest|recommended|highQuality] "
+    QStringLiteral("slimreel-cli compress [--mode quality|targetSize] [--plan fastest|recommended|highQuality|smallest] "
                    "[--target-mb N] --output DIR [--verbose] FILE...");
 
 // Shows the run's progress: bars redrawn in place on a terminal, otherwise one

@@ -50,7 +50,7 @@ void addSettingsOptions(QCommandLineParser &parser)
     parser.addOption({modeOption, QStringLiteral("Compression mode: quality or targetSize (default quality)."),
                       QStringLiteral("mode")});
     parser.addOption({planOption,
-                      QStringLiteral("Plan in quality mode: fastest, recommended or highQuality (default recommended)."),
+                      QStringLiteral("Plan in quality mode: fastest, recommended, highQuality or smallest (default recommended)."),
                       QStringLiteral("plan")});
     parser.addOption({targetOption,
                       QStringLiteral("Target size in megabytes for targetSize mode (default: half of the first "
@@ -70,7 +70,7 @@ std::expected<SettingsOptions, QString> readSettingsOptions(const QCommandLinePa
     if (parser.isSet(planOption)) {
         options.plan = compressionPlanFromRaw(parser.value(planOption));
         if (!options.plan) {
-            return std::unexpected(QStringLiteral("unknown plan '%1' (fastest, recommended or highQuality)")
+            return std::unexpected(QStringLiteral("unknown plan '%1' (fastest, recommended, highQuality or smallest)")
                                        .arg(parser.value(planOption)));
         }
     }

@@ -12,7 +12,7 @@ namespace {
 
 const QString command = QStringLiteral("estimate");
 const QString synopsis =
-    QStringLiteral("slimreel-cli estimate [--mode quality|targetSize] [--plan fastest|recommended|highQuality] "
+    QStringLiteral("slimreel-cli estimate [--mode quality|targetSize] [--plan fastest|recommended|highQuality|smallest] "
                    "[--target-mb N] [--json] [--verbose] FILE");
 
 QJsonValue bytesOrNull(const std::optional<OutputSizeEstimate> &estimate, std::int64_t OutputSizeEstimate::*bound)

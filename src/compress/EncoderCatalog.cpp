@@ -21,7 +21,14 @@ constexpr std::chrono::seconds trialLimit{15};
 
 const VideoEncoder &EncoderProfile::encoder(EncoderStrategy strategy) const
 {
-    return strategy == EncoderStrategy::speedHEVC ? hevc : h264;
+    switch (strategy) {
+    case EncoderStrategy::speedHEVC:
+        return hevc;
+    case EncoderStrategy::smallestAV1:
+        return av1;
+    default:
+        return h264;
+    }
 }
 
 QStringList EncoderProfile::trialArguments(const VideoEncoder &encoder) const
@@ -47,22 +54,31 @@ EncoderProfile EncoderProfile::macOS()
             {QStringLiteral("hevc_videotoolbox"), prioSpeed},
             {},
             {},
-            {}};
+            {},
+            {}}; // VideoToolbox has no AV1 encoder: SVT-AV1 serves there too
 }
 
 EncoderProfile EncoderProfile::nvenc()
 {
     // p1 is NVENC's "favour speed" end, as -prio_speed is for VideoToolbox.
     const QStringList preset{QStringLiteral("-preset"), QStringLiteral("p1")};
+    // AV1 at constant quality: -b:v 0 leaves the rate to the quality value,
+    // under the ceiling the argument list adds. Not measured: no such card here.
     return {QStringLiteral("NVENC"), {QStringLiteral("h264_nvenc"), preset}, {QStringLiteral("hevc_nvenc"), preset}, {}, {},
-            QStringLiteral("/dev/nvidiactl")};
+            QStringLiteral("/dev/nvidiactl"),
+            {QStringLiteral("av1_nvenc"), {QStringLiteral("-preset"), QStringLiteral("p5"), QStringLiteral("-rc"),
+                                           QStringLiteral("vbr"), QStringLiteral("-cq"), QStringLiteral("34"),
+                                           QStringLiteral("-b:v"), QStringLiteral("0")}}};
 }
 
 EncoderProfile EncoderProfile::qsv()
 {
     const QStringList preset{QStringLiteral("-preset"), QStringLiteral("veryfast")};
+    // A quality value without a bit rate makes QSV's intelligent constant quality.
     return {QStringLiteral("QSV"), {QStringLiteral("h264_qsv"), preset}, {QStringLiteral("hevc_qsv"), preset}, {}, {},
-            QStringLiteral("/dev/dri")};
+            QStringLiteral("/dev/dri"),
+            {QStringLiteral("av1_qsv"), {QStringLiteral("-preset"), QStringLiteral("medium"),
+                                         QStringLiteral("-global_quality"), QStringLiteral("30")}}};
 }
 
 EncoderProfile EncoderProfile::vaapi()
@@ -75,7 +91,9 @@ EncoderProfile EncoderProfile::vaapi()
             {QStringLiteral("hevc_vaapi"), {}},
             {QStringLiteral("-vaapi_device"), QStringLiteral("/dev/dri/renderD128")},
             QStringLiteral("format=nv12,hwupload"),
-            QStringLiteral("/dev/dri/renderD128")};
+            QStringLiteral("/dev/dri/renderD128"),
+            {QStringLiteral("av1_vaapi"), {QStringLiteral("-rc_mode"), QStringLiteral("ICQ"),
+                                           QStringLiteral("-global_quality"), QStringLiteral("30")}}};
 }
 
 // Software stand-ins. Presets measured with bench/encoder-presets/run on this
@@ -102,7 +120,13 @@ EncoderProfile EncoderProfile::vaapi()
 // runs 1.5-1.7x quicker than veryfast. Recommended plan: superfast has the best
 // SSIM per extra CPU second of the presets above ultrafast and is the only one
 // that keeps 720p at about real time; no preset reaches real time at 1080p on
-// two cores. libx265 prints a banner on stderr unless told otherwise, and stderr
+// two cores. The smallest plan's SVT-AV1, measured on the first 4 s of each
+// bench clip beside the other plans (bench/encoder-presets/av1): preset 12
+// fell 0.02 of SSIM below the recommended plan on high motion, preset 10 only
+// 0.008, at 80 % of the recommended plan's CPU time. At preset 10, crf 34 bought
+// 0.0004-0.002 of SSIM for 12-60 % more bytes; crf 40 fell 0.0104 below on the
+// portrait clip, crf 38 0.0096 (passthrough timing, as the app encodes).
+// libx265 prints a banner on stderr unless told otherwise, and stderr
 // must stay empty on success. Both force 8-bit 4:2:0 as a hardware encoder
 // would, so a 4:4:4 or 10-bit source still gives a file every player opens.
 EncoderProfile EncoderProfile::software()
@@ -115,7 +139,10 @@ EncoderProfile EncoderProfile::software()
                                             + yuv420p},
             {},
             {},
-            {}};
+            {},
+            {QStringLiteral("libsvtav1"), QStringList{QStringLiteral("-preset"), QStringLiteral("10"),
+                                                      QStringLiteral("-crf"), QStringLiteral("38")}
+                                              + yuv420p}};
 }
 
 std::vector<EncoderProfile> EncoderProfile::hardwareCandidates()
@@ -146,7 +173,8 @@ EncoderCatalog::EncoderCatalog(EncoderProfile fixed, QObject *parent)
     : QObject(parent)
     , m_ffmpeg(QStringList{})
     , m_started(true)
-    , m_decision(std::move(fixed))
+    , m_decision(fixed)
+    , m_av1Decision(fixed.av1.name.isEmpty() ? EncoderProfile::software() : std::move(fixed))
 {
 }
 
@@ -203,6 +231,15 @@ QCoro::Task<EncoderProfile> EncoderCatalog::profile(std::chrono::milliseconds ma
     co_return m_decision.value_or(EncoderProfile::software());
 }
 
+QCoro::Task<EncoderProfile> EncoderCatalog::av1Profile(std::chrono::milliseconds maxWait)
+{
+    start();
+    if (!m_av1Decision) {
+        co_await qCoro(this, &EncoderCatalog::av1Decided, maxWait);
+    }
+    co_return m_av1Decision.value_or(EncoderProfile::software());
+}
+
 QCoro::Task<void> EncoderCatalog::decide()
 {
     const QPointer<EncoderCatalog> self(this);
@@ -222,6 +259,27 @@ QCoro::Task<void> EncoderCatalog::decide()
     }
     m_decision = chosen;
     Q_EMIT decided();
+    if (!self) {
+        co_return;
+    }
+
+    // After the fast plans' decision, so that their first encode never waits for these.
+    EncoderProfile av1 = EncoderProfile::software();
+    for (const EncoderProfile &candidate : candidates) {
+        if (candidate.av1.name.isEmpty()) {
+            continue;
+        }
+        const bool passed = co_await passesTrial(*ffmpeg, candidate.trialArguments(candidate.av1));
+        if (!self) {
+            co_return;
+        }
+        if (passed) {
+            av1 = candidate;
+            break;
+        }
+    }
+    m_av1Decision = av1;
+    Q_EMIT av1Decided();
 }
 
 QCoro::Task<bool> EncoderCatalog::passesTrial(QString ffmpeg, QStringList arguments)

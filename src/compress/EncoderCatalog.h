@@ -19,7 +19,8 @@ namespace slimreel {
 
 class ChildProcess;
 
-// One encoder of the fast plans: its ffmpeg name and the options that favour speed.
+// One encoder: its ffmpeg name and the options that favour speed (for the
+// smallest plan's AV1 encoders also their constant-quality value).
 struct VideoEncoder {
     QString name;
     QStringList speedOptions;
@@ -27,8 +28,8 @@ struct VideoEncoder {
     friend bool operator==(const VideoEncoder &, const VideoEncoder &) = default;
 };
 
-// The encoders the fastest (H.264) and recommended (HEVC) plans use on this
-// machine. Whatever else a family needs to be fed frames lives here as well,
+// The encoders the fastest (H.264), recommended (HEVC) and smallest (AV1)
+// plans use on this machine. Whatever else a family needs to be fed frames lives here as well,
 // so the argument lists differ between families only where they must.
 struct EncoderProfile {
     QString family;
@@ -37,8 +38,9 @@ struct EncoderProfile {
     QStringList deviceOptions; // before the input: the device to encode on
     QString uploadFilter;      // last in the filter chain: frames onto that device
     QString deviceNode;        // what must exist for the family to work at all; empty: nothing to check
+    VideoEncoder av1;          // empty name: the family has no AV1 encoder
 
-    // The encoder for fastestH264 or speedHEVC; the x264 plans never ask.
+    // The encoder for fastestH264, speedHEVC or smallestAV1; the x264 plans never ask.
     const VideoEncoder &encoder(EncoderStrategy strategy) const;
 
     // What a one-frame trial encode with `encoder` runs (without the program).
@@ -61,7 +63,8 @@ struct EncoderProfile {
 
 // Decides once which encoder profile this process uses: the first hardware
 // family whose H.264 and HEVC encoders both pass a one-frame trial, else the
-// software stand-ins. The trials run as child processes on the event loop.
+// software stand-ins; and, after that, the first family whose AV1 encoder
+// passes one, else SVT-AV1. The trials run as child processes on the event loop.
 class EncoderCatalog : public QObject {
     Q_OBJECT
 public:
@@ -83,6 +86,9 @@ public:
     // them if needed) and answers the software stand-ins when they are late.
     QCoro::Task<EncoderProfile> profile(std::chrono::milliseconds maxWait = defaultWait);
 
+    // The same for the smallest plan's AV1 encoder.
+    QCoro::Task<EncoderProfile> av1Profile(std::chrono::milliseconds maxWait = defaultWait);
+
     std::optional<EncoderProfile> decision() const { return m_decision; }
 
     // Kills trials still running (at exit); their encoders then count as failed.
@@ -90,6 +96,7 @@ public:
 
 Q_SIGNALS:
     void decided();
+    void av1Decided();
 
 private:
     QCoro::Task<void> decide();
@@ -99,6 +106,7 @@ private:
     std::vector<EncoderProfile> m_candidates;
     bool m_started = false;
     std::optional<EncoderProfile> m_decision;
+    std::optional<EncoderProfile> m_av1Decision;
     QList<QPointer<ChildProcess>> m_trials;
 };
 

@@ -152,7 +152,9 @@ QString failureMessage(const QByteArray &standardError, int exitCode)
     if (text.contains(QStringLiteral("unknown encoder 'libx264'"), Qt::CaseInsensitive)) {
         return QStringLiteral("当前 FFmpeg 未包含 libx264，无法使用高质量或指定大小模式。");
     }
-    const QStringList lines = text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QStringList lines = text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    // SVT-AV1 writes its banner past -loglevel; ffmpeg's own words are what tell.
+    lines.removeIf([](const QString &line) { return line.startsWith(QLatin1String("Svt[")); });
     const QString tail = lines.mid(std::max<qsizetype>(0, lines.size() - failureLineCount)).join(QLatin1Char('\n'));
     if (!tail.trimmed().isEmpty()) {
         return tail;
@@ -203,8 +205,9 @@ SourceStreams SourceStreams::fromProbeLines(const QStringList &lines)
             firstVideo = false;
             const QString transfer = fields.value(QStringLiteral("color_transfer"));
             static const QRegularExpression deepFormat(QStringLiteral("(^p01[0-6]|p1[0-6])(le|be)?$"));
+            streams.tenBit = deepFormat.match(fields.value(QStringLiteral("pix_fmt"))).hasMatch();
             streams.tenBitHDR = (transfer == QLatin1String("smpte2084") || transfer == QLatin1String("arib-std-b67"))
-                                && deepFormat.match(fields.value(QStringLiteral("pix_fmt"))).hasMatch();
+                                && streams.tenBit;
         }
     }
     return streams;
@@ -261,10 +264,12 @@ QStringList FFmpegCompressor::makeArguments(const VideoInfo &info, const Compres
     }
     if (profileEncoder) {
         QStringList speedOptions = profile.encoder(strategy).speedOptions;
-        const bool mainTen = streams.tenBitHDR && strategy == EncoderStrategy::speedHEVC;
-        if (mainTen) {
-            // An HDR picture in 8 bits bands visibly: HEVC keeps its 10 bits (Main 10).
-            // The H.264 plans stay 8-bit, since High 10 plays on few devices.
+        const bool av1 = strategy == EncoderStrategy::smallestAV1;
+        // An HDR picture in 8 bits bands visibly: HEVC keeps its 10 bits (Main 10).
+        // The H.264 plans stay 8-bit, since High 10 plays on few devices. AV1's
+        // main profile has 10 bits everywhere, and they cost it almost nothing.
+        const bool tenBits = av1 ? streams.tenBit : streams.tenBitHDR && strategy == EncoderStrategy::speedHEVC;
+        if (tenBits) {
             const qsizetype pixelFormat = speedOptions.indexOf(QStringLiteral("-pix_fmt"));
             if (pixelFormat >= 0 && pixelFormat + 1 < speedOptions.size()) {
                 speedOptions[pixelFormat + 1] = QStringLiteral("yuv420p10le");
@@ -273,19 +278,27 @@ QStringList FFmpegCompressor::makeArguments(const VideoInfo &info, const Compres
             } else {
                 speedOptions << QStringLiteral("-pix_fmt") << QStringLiteral("p010le");
             }
-            speedOptions << QStringLiteral("-profile:v") << QStringLiteral("main10");
+            if (!av1) {
+                speedOptions << QStringLiteral("-profile:v") << QStringLiteral("main10");
+            }
         }
         arguments << speedOptions;
-        arguments << QStringLiteral("-b:v") << decimal(rate) << QStringLiteral("-maxrate")
-                  << decimal(truncToInt64(static_cast<double>(rate) * 1.25)) << QStringLiteral("-bufsize")
-                  << decimal(doubled(rate));
+        if (av1) {
+            // Constant quality under a ceiling: the rate is only the most it may spend.
+            // A one-second buffer: a longer one lets a short file's start run over it.
+            arguments << QStringLiteral("-maxrate") << decimal(rate) << QStringLiteral("-bufsize") << decimal(rate);
+        } else {
+            arguments << QStringLiteral("-b:v") << decimal(rate) << QStringLiteral("-maxrate")
+                      << decimal(truncToInt64(static_cast<double>(rate) * 1.25)) << QStringLiteral("-bufsize")
+                      << decimal(doubled(rate));
+        }
     } else {
         arguments << QStringLiteral("-preset") << QStringLiteral("medium") << QStringLiteral("-crf")
                   << QStringLiteral("23.5") << QStringLiteral("-pix_fmt") << QStringLiteral("yuv420p");
     }
     arguments << QStringLiteral("-fps_mode") << QStringLiteral("passthrough");
     arguments << videoFilter(info, settings, uploadFilter);
-    if (profileEncoder && info.canCopyAudioToMP4) {
+    if (settings.copiesAudio(info)) {
         arguments << QStringLiteral("-c:a") << QStringLiteral("copy");
     } else {
         arguments << aacAudio();
@@ -338,7 +351,12 @@ QCoro::Task<Result<void>> FFmpegCompressor::compress(VideoInfo info, Compression
     }
 
     if (settings.mode == CompressionMode::quality) {
-        const EncoderProfile profile = co_await m_catalog.profile();
+        EncoderProfile profile;
+        if (settings.encoderStrategy() == EncoderStrategy::smallestAV1) {
+            profile = co_await m_catalog.av1Profile();
+        } else {
+            profile = co_await m_catalog.profile();
+        }
         const auto ran = co_await run(*executable, makeArguments(info, settings, destination, range, profile, streams),
                                       duration, 0.0, 1.0, progress, stop);
         if (ran) {

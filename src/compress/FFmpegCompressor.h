@@ -22,6 +22,7 @@ class ChildProcess;
 struct SourceStreams {
     QList<std::int64_t> textSubtitles; // stream indices of subtitle tracks MP4 can hold as text
     bool tenBitHDR = false;            // a PQ or HLG picture of 10 bits or more
+    bool tenBit = false;               // a picture of 10 bits or more, whatever its transfer
 
     // From `ffprobe -show_entries stream=… -of compact=p=0` lines.
     static SourceStreams fromProbeLines(const QStringList &lines);

@@ -22,11 +22,13 @@ struct PresetChoice {
 };
 
 // Target sizes get the best the service offers: it takes no bit rate.
-constexpr std::array<PresetChoice, 4> presetChoices{{
+constexpr std::array<PresetChoice, 5> presetChoices{{
     {CompressionMode::targetSize, std::nullopt, ExportSession::Preset::hevcHighestQuality},
     {CompressionMode::quality, CompressionPlan::fastest, ExportSession::Preset::preset1280x720},
     {CompressionMode::quality, CompressionPlan::recommended, ExportSession::Preset::preset1920x1080},
     {CompressionMode::quality, CompressionPlan::highQuality, ExportSession::Preset::highestQuality},
+    // Without GStreamer's AV1 encoder the compatibility check fails: unsupported by native.
+    {CompressionMode::quality, CompressionPlan::smallest, ExportSession::Preset::av1HighestQuality},
 }};
 
 Result<void> failure(const CompressionError &error)

@@ -14,12 +14,12 @@
 namespace slimreel {
 
 enum class CompressionMode { quality, targetSize };
-enum class CompressionPlan { fastest, recommended, highQuality };
-enum class EncoderStrategy { fastestH264, speedHEVC, qualityX264 };
+enum class CompressionPlan { fastest, recommended, highQuality, smallest };
+enum class EncoderStrategy { fastestH264, speedHEVC, qualityX264, smallestAV1 };
 
 inline constexpr std::array allCompressionModes{CompressionMode::quality, CompressionMode::targetSize};
 inline constexpr std::array allCompressionPlans{CompressionPlan::fastest, CompressionPlan::recommended,
-                                                CompressionPlan::highQuality};
+                                                CompressionPlan::highQuality, CompressionPlan::smallest};
 
 // Raw texts equal the case names; parsing is exact and case-sensitive.
 QString rawValue(CompressionMode mode);
@@ -48,6 +48,11 @@ struct CompressionSettings {
     EncoderStrategy encoderStrategy() const;
     std::optional<std::int64_t> outputMaxHeight() const;
     bool usesContentAdaptiveCRF() const;
+    // Constant quality (high quality, smallest): the size follows the content, so its estimate looks beyond the sample.
+    bool sizeFollowsContent() const;
+    // Whether the audio goes into the output as it is. The smallest plan
+    // copies it only when it is no larger than the AAC it would get instead.
+    bool copiesAudio(const VideoInfo &info) const;
     double audioBitrate(const VideoInfo &info) const;
     std::int64_t targetVideoBitrate(const VideoInfo &info) const;
     std::int64_t keyFrameInterval(const VideoInfo &info) const;

@@ -25,15 +25,15 @@ namespace slimreel {
 
 namespace {
 
-enum class Encoder { x264, x265 };
+enum class Encoder { x264, x265, av1 };
 
 struct PresetRow {
     ExportSession::Preset preset;
     const char *name;
     Encoder encoder;
     std::int64_t maxHeight; // 0: the source's own size
-    guint quality;          // x264 quantizer in quality mode, x265 crf
-    const char *speed;      // the encoder's speed preset
+    guint quality;          // x264 quantizer in quality mode, x265 crf, libaom quantizer
+    const char *speed;      // the encoder's speed preset (libaom: cpu-used)
     double peakShare;       // share of the source's video bit rate the output may peak at
 };
 
@@ -45,6 +45,11 @@ constexpr auto presetTable = std::to_array<PresetRow>({
     {ExportSession::Preset::preset1920x1080, "1920x1080", Encoder::x264, 1080, 23, "veryfast", 0.7},
     {ExportSession::Preset::highestQuality, "HighestQuality", Encoder::x264, 0, 21, "faster", 0.85},
     {ExportSession::Preset::hevcHighestQuality, "HEVCHighestQuality", Encoder::x265, 0, 25, "superfast", 0.7},
+    // libaom in its realtime mode (bench/encoder-presets/results.md): its
+    // good-quality mode made screen text 5 times smaller but took 3-9 times the
+    // CPU, 0.09 × real time on 1080p grain; cpu-used 7 against 9 cost up to 40 %
+    // more CPU for 0-17 % less size at the same SSIM.
+    {ExportSession::Preset::av1HighestQuality, "AV1HighestQuality", Encoder::av1, 0, 40, "7", 0},
 });
 
 const PresetRow &presetRow(ExportSession::Preset preset)
@@ -66,7 +71,15 @@ constexpr auto rangeHoldTimeout = std::chrono::seconds(15);
 
 const char *encoderFactory(Encoder encoder)
 {
-    return encoder == Encoder::x264 ? "x264enc" : "x265enc";
+    switch (encoder) {
+    case Encoder::x265:
+        return "x265enc";
+    case Encoder::av1:
+        return "av1enc";
+    case Encoder::x264:
+        break;
+    }
+    return "x264enc";
 }
 
 bool elementExists(const char *name)
@@ -92,6 +105,9 @@ std::optional<QString> missingElement(const PresetRow &preset, bool withSound)
     needed.push_back(encoderFactory(preset.encoder));
     if (preset.encoder == Encoder::x265) {
         needed.push_back("h265parse");
+    }
+    if (preset.encoder == Encoder::av1) {
+        needed.push_back("av1parse");
     }
     if (withSound) {
         needed.insert(needed.end(), soundElements.begin(), soundElements.end());
@@ -363,7 +379,13 @@ struct ExportSession::Pipeline {
             1.0, static_cast<double>(size.width) * size.height / std::max(1.0, static_cast<double>(width) * height));
         const double peak = sourceRate * preset->peakShare * pixelShare / 1000.0;
         const guint peakKbps = sourceRate > 0 ? std::max(minimumPeakKbps, static_cast<guint>(std::min(peak, 2.0e6))) : 0;
-        configureEncoder(encoder, peakKbps);
+        int rateN = 0;
+        int rateD = 1;
+        // Ten seconds between key frames, as the ffmpeg plans; 30 fps when the caps do not tell.
+        const double fps = gst_structure_get_fraction(caps, "framerate", &rateN, &rateD) && rateN > 0 && rateD > 0
+                               ? static_cast<double>(rateN) / rateD
+                               : 30.0;
+        configureEncoder(encoder, peakKbps, static_cast<int>(std::clamp(std::round(fps * 10), 1.0, 3000.0)));
 
         std::vector<GstElement *> chain{make("queue"), flip, make("videoconvert"), scale, filter, encoder};
         if (preset->encoder == Encoder::x265) {
@@ -376,6 +398,9 @@ struct ExportSession::Pipeline {
             chain.push_back(parser);
             chain.push_back(form);
         }
+        if (preset->encoder == Encoder::av1) {
+            chain.push_back(make("av1parse")); // whole temporal units, as MP4 samples are
+        }
         GstPad *encoded = gst_element_get_static_pad(encoder, "src");
         gst_pad_add_probe(encoded, GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
                           &Pipeline::trackProgress, this, nullptr);
@@ -387,8 +412,17 @@ struct ExportSession::Pipeline {
         return attach(pad, std::move(chain), "video_%u", range.has_value());
     }
 
-    void configureEncoder(GstElement *encoder, guint peakKbps) const
+    void configureEncoder(GstElement *encoder, guint peakKbps, int keyFrameDistance) const
     {
+        if (preset->encoder == Encoder::av1) {
+            // Constant quality: one quantizer for every frame.
+            gst_util_set_object_arg(G_OBJECT(encoder), "usage-profile", "realtime");
+            gst_util_set_object_arg(G_OBJECT(encoder), "end-usage", "q");
+            gst_util_set_object_arg(G_OBJECT(encoder), "cpu-used", preset->speed);
+            g_object_set(encoder, "min-quantizer", preset->quality, "max-quantizer", preset->quality,
+                         "keyframe-max-dist", keyFrameDistance, nullptr);
+            return;
+        }
         gst_util_set_object_arg(G_OBJECT(encoder), "speed-preset", preset->speed);
         if (preset->encoder == Encoder::x264) {
             gst_util_set_object_arg(G_OBJECT(encoder), "pass", "qual");

@@ -24,7 +24,7 @@ struct Description;
 class ExportSession final : public QObject {
     Q_OBJECT
 public:
-    enum class Preset { preset1280x720, preset1920x1080, highestQuality, hevcHighestQuality };
+    enum class Preset { preset1280x720, preset1920x1080, highestQuality, hevcHighestQuality, av1HighestQuality };
     enum class Status { waiting, exporting, completed, failed, cancelled };
 
     static QString presetName(Preset preset);

@@ -84,6 +84,7 @@ TEST_F(Cli, UsageErrorsHelpAndExitCodes)
         {{"compress", "--output", m_out}, 2, "no files given", {}},
         {{"compress", "--mode", "Quality", "-o", m_out, video}, 2, "unknown mode 'Quality'", {}},
         {{"compress", "--plan", "best", "-o", m_out, video}, 2, "unknown plan 'best'", {}},
+        {{"compress", "--plan", "smallest", "--target-mb", "0", "-o", m_out, video}, 2, "--target-mb needs", {}}, // a plan
         {{"compress", "--target-mb", "ten", "-o", m_out, video}, 2, "--target-mb needs a positive number", {}},
         {{"compress", "--target-mb", "0", "-o", m_out, video}, 2, "--target-mb needs a positive number", {}},
         {{"compress", "-o", path("file/out"), video}, 2, "cannot write into the output folder", {}},

@@ -55,6 +55,7 @@ TEST(CompressionCoordinator, ChoosesTheBackEndChecksItsOutputAndCancelsIt)
         {"smaller output", true, {Mode::quality, Plan::fastest}, {}, 100, {}, 99, "ffmpeg", {}, true},
         {"no ffmpeg: fastest on the framework", false, {Mode::quality, Plan::fastest}, {}, 100, {}, 99, "native", {}, true},
         {"no ffmpeg: recommended too", false, {Mode::quality, Plan::recommended}, {}, 100, {}, 99, "native", {}, true},
+        {"no ffmpeg: smallest too (AV1 of GStreamer)", false, {Mode::quality, Plan::smallest}, {}, 100, {}, 99, "native", {}, true},
         {"no ffmpeg: high quality needs it", false, {Mode::quality, Plan::highQuality}, {}, 100, {}, 99, "", unavailable, false},
         {"no ffmpeg: target size needs it", false, {Mode::targetSize, Plan::fastest}, {}, 100, {}, 99, "", unavailable, false},
         {"same size", true, {}, {}, 100, {}, 100, "ffmpeg", notSmaller, false},

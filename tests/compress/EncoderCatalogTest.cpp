@@ -35,16 +35,18 @@ struct FakeTrials {
 
 TEST(EncoderCatalog, FirstHardwareFamilyWhoseTwoTrialsPassElseSoftware)
 {
+    const QStringList av1Trials{"av1_nvenc", "av1_qsv", "av1_vaapi"};
     const struct {
         QStringList accepted;
         const char *family;
         QStringList trials;
+        const char *av1Family; // decided on its own, after the others
     } cases[] = {
-        {{}, "software", {"h264_nvenc", "h264_qsv", "h264_vaapi"}},
-        {{"h264_vaapi", "hevc_vaapi"}, "VAAPI", {"h264_nvenc", "h264_qsv", "h264_vaapi", "hevc_vaapi"}},
+        {{}, "software", QStringList{"h264_nvenc", "h264_qsv", "h264_vaapi"} + av1Trials, "software"},
+        {{"h264_vaapi", "hevc_vaapi"}, "VAAPI", QStringList{"h264_nvenc", "h264_qsv", "h264_vaapi", "hevc_vaapi"} + av1Trials, "software"},
         // A family with only its H.264 encoder working is passed over.
-        {{"h264_nvenc", "h264_qsv", "hevc_qsv"}, "QSV", {"h264_nvenc", "hevc_nvenc", "h264_qsv", "hevc_qsv"}},
-        {{"h264_nvenc", "hevc_nvenc", "h264_qsv", "hevc_qsv"}, "NVENC", {"h264_nvenc", "hevc_nvenc"}},
+        {{"h264_nvenc", "h264_qsv", "hevc_qsv", "av1_qsv"}, "QSV", {"h264_nvenc", "hevc_nvenc", "h264_qsv", "hevc_qsv", "av1_nvenc", "av1_qsv"}, "QSV"},
+        {{"h264_nvenc", "hevc_nvenc", "h264_qsv", "hevc_qsv", "av1_vaapi"}, "NVENC", QStringList{"h264_nvenc", "hevc_nvenc"} + av1Trials, "VAAPI"},
     };
     for (const auto &c : cases) {
         const FakeTrials fake(c.accepted);
@@ -54,6 +56,7 @@ TEST(EncoderCatalog, FirstHardwareFamilyWhoseTwoTrialsPassElseSoftware)
         const EncoderProfile profile = test::wait(catalog.profile(std::chrono::seconds(30)));
         EXPECT_EQ(profile.family.toStdString(), c.family);
         EXPECT_EQ(test::wait(catalog.profile()), profile); // decided once
+        EXPECT_EQ(test::wait(catalog.av1Profile(std::chrono::seconds(30))).family.toStdString(), c.av1Family);
         EXPECT_EQ(fake.calls(), c.trials) << c.family;
     }
     // Without ffmpeg the stand-ins are decided at once.
@@ -74,4 +77,5 @@ TEST(EncoderCatalog, FirstHardwareFamilyWhoseTwoTrialsPassElseSoftware)
     EXPECT_FALSE(late.decision().has_value());
     ASSERT_TRUE(test::spinUntil([&] { return late.decision().has_value(); }));
     EXPECT_EQ(test::wait(late.profile(std::chrono::milliseconds(0))).family, QStringLiteral("NVENC"));
+    EXPECT_EQ(test::wait(late.av1Profile(std::chrono::seconds(30))), EncoderProfile::software()); // trials over before it goes
 }

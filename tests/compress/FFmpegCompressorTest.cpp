@@ -92,6 +92,13 @@ TEST(FFmpegArguments, GoldenListsChoicesBySourceAndPlanSubtitlesAndHDR)
                            "6240000", "-fps_mode", "passthrough", "-vf", "scale=-2:'min(ih,1080)'", "-c:a", "copy",
                            "-movflags", "+faststart", "-progress", "pipe:1", "-nostats", "/Out/out.mp4"}));
 
+    // AV1 at constant quality under a ceiling of 32 % of the source's 6 Mbit/s; 128 kbit/s audio is copied.
+    EXPECT_EQ(single(video(1920, 1080, true, 29.97), smallest, EncoderProfile::software()),
+              (QStringList{"-hide_banner", "-loglevel", "error", "-nostdin", "-y", "-i", "/Videos/in put.mov", "-map_metadata", "0",
+                           "-map", "0:v:0", "-map", "0:a?", "-c:v", "libsvtav1", "-g", "300", "-preset", "10", "-crf", "38",
+                           "-pix_fmt", "yuv420p", "-maxrate", "1920000", "-bufsize", "1920000", "-fps_mode", "passthrough",
+                           "-c:a", "copy", "-movflags", "+faststart", "-progress", "pipe:1", "-nostats", "/Out/out.mp4"}));
+
     // 25 MB over 100 s with one audio track: 1,712,000 bit/s; the audio is always encoded.
     const VideoInfo hd = video(1920, 1080, true, 25, 100);
     EXPECT_EQ(pass(hd, true), (QStringList{"-hide_banner", "-loglevel", "error", "-nostdin", "-y", "-i", "/Videos/in put.mov",
@@ -118,26 +125,35 @@ TEST(FFmpegArguments, GoldenListsChoicesBySourceAndPlanSubtitlesAndHDR)
         CompressionSettings settings;
         QString filter;
         const char *audio;
+        double audioRate = 128'000;
     } cases[] = {
         {1920, 1080, true, fastest, cap720, "copy"},   {1280, 720, true, fastest, absent, "copy"},
         {321, 240, true, fastest, even, "copy"},
         // MP3 and the like cannot go into MP4 as they are.
         {1280, 720, false, recommended, absent, "aac"}, {3840, 2160, true, highQuality, absent, "aac"},
         {321, 241, true, highQuality, even, "aac"},     {320, 241, true, targetSize(25), even, "aac"},
-        {3840, 2160, true, targetSize(25), absent, "aac"},
+        {3840, 2160, true, targetSize(25), absent, "aac"}, {3840, 2160, true, smallest, absent, "copy"},
+        {321, 241, false, smallest, even, "aac"},
+        {640, 360, true, smallest, absent, "aac", 160'000}, // copied only when no larger than the AAC it would get
     };
     // Profiles differ in the encoder's name and speed options only.
     const auto without = [](QStringList arguments, const CompressionSettings &settings, const EncoderProfile &profile) {
         if (settings.encoderStrategy() != EncoderStrategy::qualityX264) {
-            arguments.removeOne(profile.encoder(settings.encoderStrategy()).name);
-            for (const QString &option : profile.encoder(settings.encoderStrategy()).speedOptions) {
-                arguments.removeOne(option);
+            const VideoEncoder &encoder = profile.encoder(settings.encoderStrategy());
+            arguments.removeOne(encoder.name);
+            // As one block: a value such as "0" also stands elsewhere in the list.
+            for (qsizetype at = 0; !encoder.speedOptions.isEmpty() && at + encoder.speedOptions.size() <= arguments.size(); ++at) {
+                if (arguments.mid(at, encoder.speedOptions.size()) == encoder.speedOptions) {
+                    arguments.remove(at, encoder.speedOptions.size());
+                    break;
+                }
             }
         }
         return arguments;
     };
     for (const auto &c : cases) {
-        const VideoInfo info = video(c.width, c.height, c.copyable);
+        VideoInfo info = video(c.width, c.height, c.copyable);
+        info.audioBitrate = c.audioRate;
         const QStringList arguments = single(info, c.settings, EncoderProfile::software());
         const int row = static_cast<int>(&c - cases);
         EXPECT_EQ(after(arguments, "-vf"), c.filter) << row;
@@ -164,9 +180,9 @@ TEST(FFmpegArguments, GoldenListsChoicesBySourceAndPlanSubtitlesAndHDR)
          "index=1|codec_name=aac|codec_type=audio|pix_fmt=N/A|color_transfer=N/A",
          "index=2|codec_name=subrip|codec_type=subtitle", "index=3|codec_name=hdmv_pgs_subtitle|codec_type=subtitle",
          "index=4|codec_name=ass|codec_type=subtitle", "index=5|codec_name=mjpeg|codec_type=video|pix_fmt=yuvj420p"});
-    EXPECT_EQ(read, (SourceStreams{{2, 4}, true}));
+    EXPECT_EQ(read, (SourceStreams{{2, 4}, true, true}));
     EXPECT_FALSE(SourceStreams::fromProbeLines({"index=0|codec_type=video|pix_fmt=yuv420p|color_transfer=arib-std-b67"}).tenBitHDR);
-    EXPECT_FALSE(SourceStreams::fromProbeLines({"index=0|codec_type=video|pix_fmt=yuv420p10le|color_transfer=bt709"}).tenBitHDR);
+    EXPECT_EQ(SourceStreams::fromProbeLines({"index=0|codec_type=video|pix_fmt=yuv420p10le|color_transfer=bt709"}), (SourceStreams{{}, false, true}));
 
     const auto with = [hd = video(1920, 1080, true)](const CompressionSettings &settings, const EncoderProfile &profile, const SourceStreams &streams,
                           std::optional<TimeRange> range = {}) {
@@ -194,6 +210,11 @@ TEST(FFmpegArguments, GoldenListsChoicesBySourceAndPlanSubtitlesAndHDR)
     EXPECT_EQ(after(with(recommended, EncoderProfile::vaapi(), read), "-vf"), "format=p010,hwupload");
     EXPECT_EQ(x265.count("-pix_fmt"), 1);
     EXPECT_EQ(after(with(recommended, EncoderProfile::software(), none), "-pix_fmt"), "yuv420p");
+    // AV1 keeps 10 bits of any 10-bit source, HDR or not, without HEVC's profile option.
+    const QStringList svt = with(smallest, EncoderProfile::software(), SourceStreams{{}, false, true});
+    EXPECT_EQ(after(svt, "-pix_fmt") + after(svt, "-profile:v"), "yuv420p10le" + absent);
+    EXPECT_EQ(after(with(smallest, EncoderProfile::nvenc(), read), "-pix_fmt"), "p010le");
+    EXPECT_EQ(after(with(smallest, EncoderProfile::software(), none), "-pix_fmt"), "yuv420p");
     for (const QStringList &h264 : {with(fastest, EncoderProfile::software(), read), with(fastest, EncoderProfile::nvenc(), read),
                                     with(highQuality, EncoderProfile::software(), read), twoPass(read)}) {
         EXPECT_EQ(after(h264, "-profile:v"), absent) << h264.join(' ').toStdString();
@@ -224,6 +245,8 @@ TEST_F(FFmpegCompressorTest, ProgressAndFailuresOfFakeRuns)
         {"echo out_time_ms=9000000\nprintf 'one\\n\\ntwo\\nthree\\n\\n\\nfour\\nfive\\n\\nsix\\n' >&2\nexit 3",
          fastest, {}, {0.99}, failed("three\nfour\nfive\nsix"), 1},
         {"echo only >&2\nexit 1", highQuality, {}, {}, failed("only"), 1},
+        // SVT-AV1's banner ignores the log level; the tool's own words are the message.
+        {"echo 'Svt[info]: SVT [version]' >&2\necho gone >&2\necho 'Svt[info]: x' >&2\nexit 1", smallest, {}, {}, failed("gone"), 1},
         // Without a word from the tool, how it ended is the reason.
         {"printf '\\n\\n' >&2\nexit 3", fastest, {}, {}, failed("FFmpeg 异常退出（退出码 3）"), 1},
         {"kill -9 $$", fastest, {}, {}, failed("FFmpeg 意外终止"), 1},

@@ -66,6 +66,8 @@ TEST(CompressionSettings, BitRatesKeyFrameIntervalAndProjectedSizes)
         {"x264 encodes even copyable audio", highQuality, video(10, 0, 0, 1, 96000, true), 128000},
         {"target size encodes it", targetSize(25, Plan::fastest), video(10, 0, 0, 3, 96000, true), 384000},
         {"no audio", recommended, video(10, 0, 0, 0, 0, true), 0},
+        {"smallest copies up to 128 kbit/s", smallest, video(10, 0, 0, 1, 96000, true), 96000},
+        {"smallest encodes more than that", smallest, video(10, 0, 0, 1, 160000, true), 128000},
     };
     for (const auto &c : audio) {
         EXPECT_EQ(c.settings.audioBitrate(c.info), c.expected) << c.name;
@@ -115,6 +117,7 @@ TEST(CompressionSettings, BitRatesKeyFrameIntervalAndProjectedSizes)
         EXPECT_NEAR(spread[index].first, start, 1e-6);
         EXPECT_NEAR(spread[index].second, start + 1.25, 1e-6);
     }
+    EXPECT_EQ(CompressionSettings{.plan = Plan::smallest}.estimateStretches(21, 26, 60), spread);
     EXPECT_TRUE(fastest.estimateStretches(21, 26, 60).empty());
     EXPECT_TRUE(highQuality.estimateStretches(2, 7, 9).empty());
 }

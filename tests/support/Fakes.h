@@ -30,6 +30,7 @@ namespace slimreel::test {
 inline const CompressionSettings fastest{CompressionMode::quality, CompressionPlan::fastest, 25};
 inline const CompressionSettings recommended{CompressionMode::quality, CompressionPlan::recommended, 25};
 inline const CompressionSettings highQuality{CompressionMode::quality, CompressionPlan::highQuality, 25};
+inline const CompressionSettings smallest{CompressionMode::quality, CompressionPlan::smallest, 25};
 inline CompressionSettings targetSize(double megabytes, CompressionPlan plan = CompressionPlan::recommended)
 {
     return {CompressionMode::targetSize, plan, megabytes};

@@ -1,6 +1,8 @@
 #include "app/AppViewModel.h"
 #include "app/BatchQueueModel.h"
+#include "compress/FFmpegCompressor.h"
 #include "platform/FileAccess.h"
+#include "probe/VideoProbeService.h"
 #include "support/FakeDesktop.h"
 #include "support/Fakes.h"
 #include "ui/MainWindow.h"
@@ -278,10 +280,14 @@ TEST_F(WindowTest, AlertsRemovalQuestionPlansAndTheTargetSize)
         return all([](QQuickItem *i) { return i->objectName().startsWith("plan_") && i->property("selected").toBool(); });
     };
     EXPECT_THAT(checked(), ElementsAre(item("plan_recommended")));
-    click(item("plan_highQuality"));
-    QTest::keyClick(window.get(), Qt::Key_Up); // the arrow keys move the choice and the focus
-    QTest::keyClick(window.get(), Qt::Key_Up);
-    QTest::keyClick(window.get(), Qt::Key_Up); // stops at the first
+    click(withText(QStringLiteral("AV1 · 保留分辨率 · 体积最小，较新的设备才能播放"))); // the last row
+    EXPECT_THAT(checked(), ElementsAre(item("plan_smallest")));
+    EXPECT_NE(withText(QStringLiteral("最小体积")), nullptr);
+    EXPECT_GT(item("plan_smallest")->mapToScene({}).y(), item("plan_highQuality")->mapToScene({}).y());
+    EXPECT_EQ(controller->planText(), QStringLiteral("smallest"));
+    for (int i = 0; i < 4; ++i) {
+        QTest::keyClick(window.get(), Qt::Key_Up); // the arrow keys move the choice and the focus; the last stops at the first
+    }
     EXPECT_THAT(checked(), ElementsAre(item("plan_fastest")));
     EXPECT_TRUE(item("plan_fastest")->hasActiveFocus());
     EXPECT_EQ(controller->planText(), QStringLiteral("fastest"));
@@ -325,6 +331,13 @@ TEST_F(WindowTest, AlertsRemovalQuestionPlansAndTheTargetSize)
 
 TEST_F(WindowTest, PreviewPlayersAndTheComparisonWindow)
 {
+    // The players get a real sample of the smallest plan: AV1 has to play in them.
+    EncoderCatalog software(EncoderProfile::software());
+    FFmpegCompressor ffmpeg(ToolLocator::forTool(QStringLiteral("ffmpeg")), software);
+    compressor->sampleSource = dir.filePath(QStringLiteral("av1.mp4"));
+    const auto source = test::wait(VideoProbeService().inspect(realVideo(QStringLiteral("h264_aac.mp4"))));
+    ASSERT_TRUE(source && test::wait(ffmpeg.compress(*source, test::smallest, QUrl::fromLocalFile(compressor->sampleSource),
+                                                     TimeRange{0, 4}, {}, {})));
     importNow({realVideo(QStringLiteral("long.mp4")), realVideo(QStringLiteral("h264_aac.mp4"))});
     click(item("generatePreviewButton"));
     ASSERT_TRUE(test::spinUntil([&] { return compressor->calls.size() == 1; }));

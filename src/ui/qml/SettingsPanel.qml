@@ -40,7 +40,8 @@ ColumnLayout {
             model: [
                 { plan: "fastest", title: "极速", badge: "", subtitle: "H.264 · 最高 720p · 速度最快" },
                 { plan: "recommended", title: "推荐", badge: "默认", subtitle: "HEVC · 最高 1080p · 体积与速度兼顾" },
-                { plan: "highQuality", title: "高质量", badge: "", subtitle: "x264 CRF · 保留分辨率 · 体积与画质最优" }
+                { plan: "highQuality", title: "高质量", badge: "", subtitle: "x264 CRF · 保留分辨率 · 体积与画质最优" },
+                { plan: "smallest", title: "最小体积", badge: "", subtitle: "AV1 · 保留分辨率 · 体积最小，较新的设备才能播放" }
             ]
 
             PlanRow {
