@@ -12,7 +12,8 @@ slimreel_build build -DSLIMREEL_BUILD_TESTS=ON
 xvfb_pid=
 if [ -z "${DISPLAY:-}" ] && command -v Xvfb >/dev/null; then
   exec {displayfd}<> <(:)
-  Xvfb -displayfd "$displayfd" -screen 0 1600x1000x24 -nolisten tcp >/dev/null 2>&1 &
+  # -noreset: otherwise a test connecting just as the last client leaves meets a server in reset.
+  Xvfb -displayfd "$displayfd" -screen 0 1600x1000x24 -nolisten tcp -noreset >/dev/null 2>&1 &
   xvfb_pid=$!
   read -r -t 10 -u "$displayfd" display_number || true
   exec {displayfd}<&-

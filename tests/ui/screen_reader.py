@@ -122,8 +122,11 @@ def run(by, app_path, clip):
          "org.freedesktop.DBus.NameHasOwner", "string:org.a11y.Bus"], capture_output=True, text=True).stdout)
     program = subprocess.Popen([app_path, source], cwd=work, env=environment)
     try:
-        app = wait_for("Slimreel on the accessibility bus", lambda: next(
-            a for a in pyatspi.Registry.getDesktop(0) if a is not None and a.name == "Slimreel"))
+        def started():
+            if program.poll() is not None:
+                sys.exit(f"FAILED: the program ended at its start, status {program.returncode}")
+            return next(a for a in pyatspi.Registry.getDesktop(0) if a is not None and a.name == "Slimreel")
+        app = wait_for("Slimreel on the accessibility bus", started)
         window = Window(app)
         name = os.path.basename(clip)
         stem = os.path.splitext(name)[0]
