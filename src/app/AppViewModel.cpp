@@ -33,6 +33,12 @@ namespace {
 
 const QString emDash = QStringLiteral("—");
 
+// A new file name in the scratch folder for a sample or an estimate's stretch.
+QString scratchVideoPath(const QString &folder, const QString &prefix)
+{
+    return folder + u'/' + prefix + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + QStringLiteral(".mp4");
+}
+
 // Also right for folders given with a trailing slash, where QUrl::fileName() is empty.
 QString lastPathComponent(const QUrl &url)
 {
@@ -365,9 +371,7 @@ void AppViewModel::generatePreview()
     discardPreviewFile();
     const TimeRange window = sampleWindow(m_video->duration);
     setPreviewStartTime(window.start);
-    const QUrl sample = QUrl::fromLocalFile(folder + QStringLiteral("/Slimreel-preview-")
-                                            + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()
-                                            + QStringLiteral(".mp4"));
+    const QUrl sample = QUrl::fromLocalFile(scratchVideoPath(folder, QStringLiteral("Slimreel-preview-")));
     const quint64 generation = ++m_previewGeneration;
     const QList<std::shared_ptr<TaskHandle>> earlier{m_previewTask, m_compressionTask};
     m_previewTask = startTask([this, video = *m_video, settings = m_settings, selection = m_selectedItemID, sample,
@@ -463,11 +467,10 @@ AppViewModel::estimateFromStretches(VideoInfo video, CompressionSettings setting
             co_return std::nullopt;
         }
         const QString folder = Files::scratchFolder();
-        const QString path = folder + QStringLiteral("/Slimreel-estimate-")
-                             + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + QStringLiteral(".mp4");
         if (folder.isEmpty()) {
             co_return std::nullopt;
         }
+        const QString path = scratchVideoPath(folder, QStringLiteral("Slimreel-estimate-"));
         const Result<void> made =
             co_await coordinator->compress(video, settings, QUrl::fromLocalFile(path), TimeRange{start, end},
                                            [](double) {}, stop);

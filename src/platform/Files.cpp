@@ -278,8 +278,8 @@ void sweepScratchFolder()
     }
     const QDir folder(scratchFolder());
     for (const QFileInfo &entry : folder.entryInfoList(
-             {QStringLiteral("Slimreel-preview-*"), QStringLiteral("Slimreel-pass-*"),
-              QStringLiteral("Slimreel-faststart-*")},
+             {QStringLiteral("Slimreel-preview-*"), QStringLiteral("Slimreel-estimate-*"),
+              QStringLiteral("Slimreel-pass-*"), QStringLiteral("Slimreel-faststart-*")},
              QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
         if (entry.isDir() && !entry.isSymLink()) {
             removeTree(entry.filePath());

@@ -54,7 +54,7 @@ std::optional<unsigned> outputMode(const QString &sourcePath);
 // makes this process known to later ones through a lock that dies with it.
 bool aloneInScratchFolder();
 
-// What a killed earlier process left: samples and pass folders in the scratch
+// What a killed earlier process left: samples, estimate stretches and pass folders in the scratch
 // folder, and partial outputs in `outputFolder`. Removed only while no other
 // Slimreel process runs, since they may be its own.
 void sweepScratchFolder();
