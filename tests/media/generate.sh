@@ -10,26 +10,15 @@ cd "$out"
 ff() { ffmpeg -hide_banner -loglevel error -nostdin -y "$@"; }
 
 # Busy, noisy picture at a camera-like bit rate: compresses well, like real footage.
-src() { # size duration
-  echo "testsrc2=size=$1:rate=25:duration=$2,noise=alls=12:allf=t"
-}
-tone() { # duration frequency
-  echo "sine=frequency=${2:-440}:duration=$1:sample_rate=48000"
-}
+src() { echo "testsrc2=size=$1:rate=25:duration=$2,noise=alls=12:allf=t"; } # size duration
+tone() { echo "sine=frequency=${2:-440}:duration=$1:sample_rate=48000"; } # duration [frequency]
 x264() { echo "-c:v libx264 -preset ultrafast -b:v 3M -pix_fmt yuv420p"; }
 
-make() { # name, then ffmpeg arguments without the output
+make() { # name, then ffmpeg arguments without the output; the partial name keeps the extension, which names the format
   name=$1; shift
   [ -s "$name" ] && return 0
-  tmp=".partial-$name"
-  ext=${name##*.}
-  ff "$@" -f "$(fmt "$ext")" "$tmp"
-  mv "$tmp" "$name"
-}
-fmt() {
-  case $1 in
-    mp4) echo mp4 ;; m4a) echo ipod ;; mkv) echo matroska ;; webm) echo webm ;; avi) echo avi ;; mov) echo mov ;;
-  esac
+  ff "$@" ".partial-$name"
+  mv ".partial-$name" "$name"
 }
 
 # shellcheck disable=SC2046

@@ -25,14 +25,6 @@ inline QStringList entries(const QString &folder) // sorted, hidden ones too
 {
     return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
 }
-// Preview samples and two-pass folders in this user's scratch folder (the one
-// under the private temporary folder `tempFolder` while tests run).
-inline QStringList scratchLeftovers(const QString &tempFolder)
-{
-    const QString folder = Files::scratchFolder();
-    EXPECT_TRUE(folder.startsWith(tempFolder)) << folder.toStdString();
-    return QDir(folder).entryList({"Slimreel-preview-*", "Slimreel-pass-*"}, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
-}
 
 // As root the tests give up overriding permission bits (in the bounding set too, so the tools they start do not get it
 // back), so that read-only folders and unreadable files behave as for a user. Capabilities belong to threads: this runs
@@ -70,36 +62,10 @@ inline QStringList processes(const std::function<bool(char, qint64, const QStrin
     }
     return found;
 }
-inline QStringList childProcesses() // zombies included
-{
-    return processes([](char, qint64 parent, const QString &) { return parent == ::getpid(); });
-}
 inline bool processAlive(qint64 pid) // a zombie has ended
 {
     return pid > 0 && ::kill(static_cast<pid_t>(pid), 0) == 0
            && !readFile(QStringLiteral("/proc/%1/stat").arg(pid)).split(')').last().trimmed().startsWith('Z');
-}
-
-// A stand-in for ffmpeg or ffprobe at `path`: `cases` are shell case arms on "$in" (the argument after -i, else the last
-// one), "$out" is the last argument, "$real" the system's tool, which every other call runs.
-inline void writeFakeTool(const QString &path, const QString &tool, const QString &cases)
-{
-    const QString real = QFileInfo::exists("/usr/bin/" + tool) ? "/usr/bin/" + tool : "/usr/local/bin/" + tool;
-    ASSERT_TRUE(writeFile(path, QStringLiteral(R"(#!/bin/sh
-real='%2'
-in=; prev=; out=
-for a in "$@"; do [ "$prev" = "-i" ] && in=$a; prev=$a; out=$a; done
-: "${in:=$out}"
-case "$in" in
-%1
-esac
-exec "$real" "$@"
-)").arg(cases, real).toUtf8()));
-    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-}
-inline qint64 pidIn(const QString &pidFile)
-{
-    return readFile(pidFile).trimmed().toLongLong();
 }
 
 // A controller over the real probe service and coordinator, or fakes of the two tools where the test puts them, in a
@@ -125,7 +91,7 @@ public:
             vm.reset();
         }
         expectNoToolLeft();
-        EXPECT_EQ(scratchLeftovers(m_temp.path()), QStringList()) << "left in the temporary folder";
+        EXPECT_EQ(scratchLeftovers(), QStringList()) << "left in the temporary folder";
         for (auto it = guarded.cbegin(); it != guarded.cend(); ++it) {
             EXPECT_EQ(readFile(it.key()), it.value()) << "source changed: " << it.key().toStdString();
         }
@@ -134,8 +100,10 @@ public:
             for (const QString &name : entries(folder)) {
                 const QString file = QDir(folder).filePath(name);
                 const ToolRun decode = runTool("ffmpeg", {"-v", "error", "-nostdin", "-i", file, "-f", "null", "-"});
-                EXPECT_TRUE(ffprobeValue(file, "format=duration").toDouble() > 0 && !ffprobeValue(file, "stream=codec_name").isEmpty())
-                    << file.toStdString() << ": no video stream with a duration";
+                const QStringList facts = runTool("ffprobe", {"-v", "error", "-select_streams", "v:0", "-show_entries",
+                                                              "stream=codec_name:format=duration", "-of", "csv=p=0", file})
+                                              .out.split('\n', Qt::SkipEmptyParts);
+                EXPECT_TRUE(facts.size() == 2 && facts.last().toDouble() > 0) << file.toStdString() << ": no video stream";
                 EXPECT_TRUE(!decode.crashed && decode.exitCode == 0 && decode.err.trimmed().isEmpty())
                     << file.toStdString() << " does not decode: " << decode.err.toStdString();
             }
@@ -150,7 +118,7 @@ public:
                 return parent == ::getpid() || (state != 'Z' && command.contains(m_dir.path()));
             });
             for (const QString &file : QDir(path("fakes")).entryList({"*.pid"})) {
-                if (processAlive(pidIn(path("fakes/" + file)))) {
+                if (processAlive(pidOf(file.chopped(4)))) {
                     tools << file;
                 }
             }
@@ -172,14 +140,24 @@ public:
         QObject::connect(vm.get(), &AppViewModel::settingsChanged, vm.get(), &AppViewModel::settingsDidChange);
         vm->setPlanText("fastest"); // keeps the real runs short
     }
-    // A stand-in for `tool` (see writeFakeTool), as a candidate list.
-    QStringList fakeTool(const QString &tool, const QString &cases)
+    // A stand-in for ffmpeg or ffprobe among the fakes, as a candidate list: `cases` are shell case arms on "$in" (the
+    // argument after -i, else the last one), "$out" is the last argument, "$real" the system's tool, which every other
+    // call runs.
+    QStringList fakeTool(const QString &tool, const QString &cases) const
     {
-        writeFakeTool(path("fakes/" + tool), tool, cases);
-        return {path("fakes/" + tool)};
+        const QString real = QFileInfo::exists("/usr/bin/" + tool) ? "/usr/bin/" + tool : "/usr/local/bin/" + tool;
+        return {writeScript(m_dir, "fakes/" + tool, QStringLiteral(R"(real='%2'
+in=; prev=; out=
+for a in "$@"; do [ "$prev" = "-i" ] && in=$a; prev=$a; out=$a; done
+: "${in:=$out}"
+case "$in" in
+%1
+esac
+exec "$real" "$@"
+)").arg(cases, real))};
     }
     QString pidFile(const QString &name) const { return path("fakes/" + name + ".pid"); }
-    qint64 pidOf(const QString &name) const { return pidIn(pidFile(name)); }
+    qint64 pidOf(const QString &name) const { return readFile(pidFile(name)).trimmed().toLongLong(); }
     // A shell line that records the fake's pid and hangs ignoring SIGTERM, once (then the real tool runs).
     QString hangOnce(const QString &name) const
     {
@@ -196,6 +174,15 @@ public:
         return QUrl::fromLocalFile(target);
     }
     QString path(const QString &relative) const { return m_dir.filePath(relative); }
+    // Samples, estimate stretches, two-pass folders and moving files in this user's scratch folder (the one in the
+    // private temporary folder while tests run); instance locks may stay.
+    QStringList scratchLeftovers() const
+    {
+        const QString folder = Files::scratchFolder();
+        EXPECT_TRUE(folder.startsWith(m_temp.path())) << folder.toStdString();
+        return QDir(folder).entryList({"Slimreel-preview-*", "Slimreel-estimate-*", "Slimreel-pass-*", "Slimreel-faststart-*"},
+                                      QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+    }
     // A folder the run writes into; the checks inspect it afterwards.
     QUrl outputFolder(const QString &name = "out")
     {
@@ -220,14 +207,7 @@ public:
         EXPECT_NE(found, vm->batchItems().end()) << url.toLocalFile().toStdString() << " is not queued";
         return found == vm->batchItems().end() ? none : *found;
     }
-    QStringList queuedNames() const
-    {
-        QStringList names;
-        for (const BatchVideoItem &i : vm->batchItems()) {
-            names << i.info.url.fileName();
-        }
-        return names;
-    }
+    QStringList queuedNames() const { return fileNames(vm->batchItems()); }
 
     // Makes the sample of `url` (of the selected video when empty): it is shown with an estimate, or, with a `failure`,
     // the alert gives a reason that contains it and no sample is shown.
@@ -238,12 +218,13 @@ public:
         }
         vm->generatePreview();
         ASSERT_TRUE(settle());
-        const QString &prefix = previewFailedPrefix;
         const QString alert = vm->alertMessage().value_or(QString());
         EXPECT_EQ(vm->previewURL().has_value(), !failure) << alert.toStdString();
         EXPECT_EQ(vm->previewSizeEstimate().has_value(), !failure);
         if (failure) {
-            EXPECT_TRUE(alert.startsWith(prefix) && alert.size() > prefix.size() && alert.contains(*failure)) << alert.toStdString();
+            EXPECT_TRUE(alert.startsWith(previewFailedPrefix) && alert.size() > previewFailedPrefix.size()
+                        && alert.contains(*failure))
+                << alert.toStdString();
             vm->dismissAlert();
         }
     }
@@ -264,18 +245,14 @@ public:
             const QString &why = queued.state.message;
             if (fails == failing.end()) {
                 EXPECT_EQ(queued.state, BatchItemState::completed()) << why.toStdString();
-                outputs << queued.outputURL.value_or(QUrl()).toLocalFile();
+                outputs << QDir(out.toLocalFile()).relativeFilePath(queued.outputURL.value_or(QUrl()).toLocalFile());
             } else {
                 EXPECT_EQ(queued.state.kind, BatchItemState::Case::failed) << queued.info.url.fileName().toStdString();
                 EXPECT_TRUE(!why.trimmed().isEmpty() && why.contains(fails->second)) << why.toStdString();
             }
         }
-        QStringList written;
-        for (const QString &name : entries(out.toLocalFile())) {
-            written << QDir(out.toLocalFile()).filePath(name);
-        }
         outputs.sort();
-        EXPECT_EQ(written, outputs);
+        EXPECT_EQ(entries(out.toLocalFile()), outputs);
         vm->dismissAlert();
     }
 

@@ -54,8 +54,6 @@ class PrivateSessionBus {
 public:
     PrivateSessionBus();
     ~PrivateSessionBus();
-    PrivateSessionBus(const PrivateSessionBus &) = delete;
-    PrivateSessionBus &operator=(const PrivateSessionBus &) = delete;
 
 private:
     QTemporaryDir m_dir;
@@ -66,8 +64,6 @@ class FakeDesktop {
 public:
     FakeDesktop();
     ~FakeDesktop();
-    FakeDesktop(const FakeDesktop &) = delete;
-    FakeDesktop &operator=(const FakeDesktop &) = delete;
     bool isUp() const { return m_up; }
 
     FakePortal portal;

@@ -59,7 +59,10 @@ private:
 class FakeProbe : public VideoProbeService {
 public:
     void add(const VideoInfo &info) { m_answers.insert(key(info.url), info); }
-    void addFailure(const QString &path, VideoProbeError error);
+    void addFailure(const QString &path, VideoProbeError error)
+    {
+        m_answers.insert(key(QUrl::fromLocalFile(path)), std::unexpected(makeError(error)));
+    }
 
     QCoro::Task<Result<VideoInfo>> inspect(QUrl url, std::stop_token stop) const override;
     QCoro::Task<Result<PreviewPacketStats>> packetStats(QUrl url, std::stop_token stop) const override;
@@ -70,7 +73,6 @@ public:
     bool endOnStop = false;
     bool stepStats = false;
     Result<PreviewPacketStats> stats = PreviewPacketStats{};
-    Result<std::vector<std::int64_t>> seconds = std::unexpected(Error::platform(QStringLiteral("no packets")));
     mutable QList<QUrl> inspected;
     mutable QList<std::shared_ptr<Gate>> inspectGates;
     mutable QList<QUrl> statsRequests;
@@ -78,7 +80,7 @@ public:
 
 private:
     static QString key(const QUrl &url);
-    QCoro::Task<bool> stepped(QList<std::shared_ptr<Gate>> &gates, std::stop_token stop) const;
+    QCoro::Task<bool> stepped(bool step, QList<std::shared_ptr<Gate>> &gates, std::stop_token stop) const;
     QHash<QString, Result<VideoInfo>> m_answers;
 };
 
@@ -139,23 +141,18 @@ public:
     QList<QUrl> stopped;
 };
 
-// Counts the emissions of one signal (QSignalSpy without the test module).
+// Counts the emissions of one signal (QSignalSpy without the test module); the count outlives the connection's use.
 class SignalCount {
 public:
     template <typename Sender, typename Signal>
     SignalCount(Sender *sender, Signal signal)
-        : m_connection(QObject::connect(sender, signal, [this] { ++m_count; }))
     {
+        QObject::connect(sender, signal, [count = m_count] { ++*count; });
     }
-    ~SignalCount() { QObject::disconnect(m_connection); }
-    SignalCount(const SignalCount &) = delete;
-    SignalCount &operator=(const SignalCount &) = delete;
-
-    int count() const { return m_count; }
+    int count() const { return *m_count; }
 
 private:
-    int m_count = 0;
-    QMetaObject::Connection m_connection;
+    std::shared_ptr<int> m_count = std::make_shared<int>(0);
 };
 
 // The facts of a 1920×1080 H.264 video with copyable AAC audio.
@@ -176,6 +173,9 @@ inline QString importFailure(const QString &name, VideoProbeError error)
 {
     return name + QStringLiteral("：") + makeError(error).description();
 }
+
+// The file names of queue items, in order.
+QStringList fileNames(const QList<BatchVideoItem> &items);
 
 // A controller over the three fakes, wired like the window wires it.
 class ControllerTest : public ::testing::Test {
@@ -206,15 +206,13 @@ protected:
     static void drainEvents();
     QString outputFolderPath() const { return m_dir.filePath(QStringLiteral("out")); }
     QUrl outputFolder() const { return QUrl::fromLocalFile(outputFolderPath()); }
-    // File names of the queue, in order.
-    QStringList queuedNames() const;
+    QStringList queuedNames() const { return fileNames(vm->batchItems()); }
 
     QTemporaryDir m_dir;
     std::shared_ptr<FakeProbe> probe = std::make_shared<FakeProbe>();
     std::shared_ptr<FakeCoordinator> coordinator = std::make_shared<FakeCoordinator>();
     std::shared_ptr<RecordingFileAccess> access = std::make_shared<RecordingFileAccess>();
     std::unique_ptr<AppViewModel> vm;
-    QStringList stateHistory;
 };
 
 } // namespace slimreel::test

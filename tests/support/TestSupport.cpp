@@ -75,9 +75,7 @@ ToolRun runTool(const QString &program, const QStringList &arguments, const QStr
                 std::chrono::milliseconds timeout)
 {
     QProcess process;
-    if (!workingDirectory.isEmpty()) {
-        process.setWorkingDirectory(workingDirectory);
-    }
+    process.setWorkingDirectory(workingDirectory); // none: this program's
     process.start(program, arguments);
     if (!process.waitForFinished(static_cast<int>(timeout.count()))) {
         ADD_FAILURE() << program.toStdString() << " did not end: " << arguments.join(u' ').toStdString();

@@ -39,8 +39,6 @@ class PrivateTempFolder {
 public:
     PrivateTempFolder();
     ~PrivateTempFolder();
-    PrivateTempFolder(const PrivateTempFolder &) = delete;
-    PrivateTempFolder &operator=(const PrivateTempFolder &) = delete;
     QString path() const { return m_dir.path(); }
 
 private:
