@@ -430,7 +430,21 @@ QCoro::Task<> AppViewModel::previewTask(VideoInfo video, CompressionSettings set
                 co_return;
             }
         } else if (stats) {
-            estimate = settings.projectedRange(*stats, sampleDuration, video.duration, video);
+            // Where the source spends its bytes tells how the parts the sample does not see differ from it.
+            std::vector<std::int64_t> seconds;
+            if (sampleDuration < video.duration) {
+                if (auto read = co_await probe->videoBytesPerSecond(video.url, stop)) {
+                    seconds = std::move(*read);
+                }
+                if (!isAlive(self)) {
+                    Files::removeFile(samplePath);
+                    co_return;
+                }
+            }
+            if (!stop.stop_requested()) {
+                estimate = settings.projectedRange({EncodedStretch{window.start, window.end, *stats}}, seconds,
+                                                   video.duration, video);
+            }
         } else if (const Result<std::int64_t> size = Files::fileSize(samplePath)) {
             // Without packets the file's size stands for them, less what is known in advance.
             const double bytes = static_cast<double>(*size) - settings.audioBitrate(video) * sampleDuration * 0.125

@@ -61,7 +61,7 @@ struct CompressionSettings {
                                                       double fullDuration);
     std::optional<OutputSizeEstimate> projectedRange(const PreviewPacketStats &stats, double sampleDuration,
                                                      double fullDuration, const VideoInfo &info) const;
-    // Constant quality only: the sample and any further stretches, each standing for
+    // The sample and any further stretches (constant quality), each standing for
     // the part of the video nearest to it, weighted by the source's own video bytes
     // per second where they are known (empty: unknown).
     std::optional<OutputSizeEstimate> projectedRange(std::vector<EncodedStretch> stretches,
@@ -77,6 +77,9 @@ struct CompressionSettings {
     friend bool operator==(const CompressionSettings &, const CompressionSettings &) = default;
 
 private:
+    std::optional<OutputSizeEstimate> requestedRateRange(const EncodedStretch &sample,
+                                                         const std::vector<std::int64_t> &sourceBytesPerSecond,
+                                                         double fullDuration, const VideoInfo &info) const;
     OutputSizeEstimate withKnownBytes(double lowVideo, double highVideo, double fullDuration,
                                       const VideoInfo &info) const;
 };

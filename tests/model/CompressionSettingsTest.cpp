@@ -84,7 +84,7 @@ TEST(CompressionSettings, BitRatesKeyFrameIntervalAndProjectedSizes)
         EXPECT_EQ(CompressionSettings::projectedBytes(sampleBytes, sampleSeconds, fullSeconds), expected) << sampleBytes;
     }
     // From a 5 s sample's packets: its rate moved a third of the way to the requested one (±2.5 %),
-    // or its own bytes when it is the whole video (±1 %); audio and the MP4 boxes added as known.
+    // or its own bytes when it is the whole video (±1 % and 1.5 KB); audio and the MP4 boxes added as known.
     using Range = std::optional<OutputSizeEstimate>;
     const std::tuple<CompressionSettings, PreviewPacketStats, double, VideoInfo, Range> ranges[] = {
         {recommended, {100000, 2, 400000}, 5, video(60, 0), OutputSizeEstimate{4586600, 5251100}},
@@ -92,7 +92,7 @@ TEST(CompressionSettings, BitRatesKeyFrameIntervalAndProjectedSizes)
         {targetSize(25), {777777, 0, 400000}, 5, video(60, 0, 0, 2), OutputSizeEstimate{6669452, 12749900}},
         // Within 10 % of the rate: the content fills it, and a whole file may land 6 % above it.
         {recommended, {0, 0, 300000}, 5, video(60, 0), OutputSizeEstimate{3533600, 4157600}},
-        {recommended, {100000, 1, 400000}, 5, video(5, 0), OutputSizeEstimate{498800, 508800}},
+        {recommended, {100000, 1, 400000}, 5, video(5, 0), OutputSizeEstimate{497300, 510300}},
         // Constant quality from the sample alone: ±(5 % + 15 % of the share unseen).
         {highQuality, {100000, 2, 400000}, 5, video(60, 0), OutputSizeEstimate{4654850, 6792350}},
         {recommended, {1, 1, 1}, 5, video(0, 0), std::nullopt},
@@ -105,6 +105,8 @@ TEST(CompressionSettings, BitRatesKeyFrameIntervalAndProjectedSizes)
     // Further stretches: each part weighted by the source's bytes, the range as wide as they disagree.
     const std::vector<std::int64_t> seconds{1000, 1000, 1000, 1000, 1000, 1000, 1000, 1000, 1000, 1000,
                                             2000, 2000, 2000, 2000, 2000, 3000, 3000, 3000, 3000, 3000};
+    // A rate plan: parts busier than the sample raise the top, up to 12 % over the requested rate.
+    EXPECT_EQ(fastest.projectedRange({{5, 10, {20000, 1, 80000}}}, seconds, 20, video(20, 0)), (OutputSizeEstimate{360200, 989200}));
     const std::vector<EncodedStretch> alike{{15, 16.25, {100000, 1, 100000}}, {0, 5, {100000, 1, 400000}}};
     EXPECT_EQ(highQuality.projectedRange(alike, seconds, 20, video(20, 0)), (OutputSizeEstimate{1592533, 1759200}));
     EXPECT_EQ(highQuality.projectedRange(alike, {}, 20, video(20, 0)), (OutputSizeEstimate{1719200, 1899200}));
