@@ -216,6 +216,19 @@ TEST_F(SampleAndRunTest, EstimateTexts)
         EXPECT_EQ(vm->savingsText(), QString::fromUtf8(c.savings));
         EXPECT_EQ(vm->expectedOutputSize(), c.bytes);
     }
+    // A rate plan reads where the source spends its bytes: busier past the sample, a higher top than the sample alone.
+    std::vector<std::int64_t> busier(60, 3000);
+    std::fill_n(busier.begin() + 21, 5, 1000);
+    probe->seconds = busier;
+    probe->stats = PreviewPacketStats{200'000, 2, 1'000'000};
+    vm->clearVideos();
+    vm->setModeText(QStringLiteral("quality"));
+    importNow({video(QStringLiteral("w.mp4"), 60, 50'000'000)});
+    vm->generatePreview();
+    finishSample();
+    const auto weighted = vm->settings().projectedRange({{21, 26, *probe->stats}}, busier, 60, *vm->video());
+    EXPECT_EQ(vm->expectedOutputSize(), weighted);
+    EXPECT_GT(weighted.value_or(OutputSizeEstimate{}).upperBound, 20'605'076);
 }
 
 // "<name>-compressed.mp4", numbered while the name is taken, by a folder too.

@@ -73,6 +73,7 @@ public:
     bool endOnStop = false;
     bool stepStats = false;
     Result<PreviewPacketStats> stats = PreviewPacketStats{};
+    Result<std::vector<std::int64_t>> seconds = std::unexpected(Error::platform(QStringLiteral("no packets")));
     mutable QList<QUrl> inspected;
     mutable QList<std::shared_ptr<Gate>> inspectGates;
     mutable QList<QUrl> statsRequests;
