@@ -1,7 +1,6 @@
 #include "compress/EncoderCatalog.h"
 #include "support/TestSupport.h"
 
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -14,20 +13,13 @@ namespace {
 struct FakeTrials {
     explicit FakeTrials(const QStringList &accepted, int delay = 0)
     {
-        QString cases;
-        for (const QString &name : accepted) {
-            cases += QStringLiteral("  *'-c:v %1 '*) exit 0 ;;\n").arg(name);
-        }
-        test::writeScript(dir, QStringLiteral("ffmpeg"),
-                          QStringLiteral("args=\"$* \"\necho \"$args\" | sed 's/.*-c:v \\([^ ]*\\).*/\\1/' >> \"$0.log\"\n"
-                                         "sleep %1\ncase \"$args\" in\n%2esac\nexit 1\n").arg(delay).arg(cases));
+        const QString script = QStringLiteral("encoder=$(echo \"$*\" | sed 's/.*-c:v \\([^ ]*\\).*/\\1/')\n"
+                                              "echo $encoder >> \"$0.log\"\nsleep %1\n"
+                                              "case ' %2 ' in *\" $encoder \"*) exit 0 ;; esac\nexit 1\n");
+        test::writeScript(dir, QStringLiteral("ffmpeg"), script.arg(delay).arg(accepted.join(' ')));
     }
     ToolLocator locator() const { return ToolLocator({dir.filePath(QStringLiteral("ffmpeg"))}); }
-    QStringList calls() const
-    {
-        QFile log(dir.filePath(QStringLiteral("ffmpeg.log")));
-        return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()).split('\n', Qt::SkipEmptyParts) : QStringList();
-    }
+    QStringList calls() const { return QString(test::readFile(dir.filePath("ffmpeg.log"))).split('\n', Qt::SkipEmptyParts); }
     QTemporaryDir dir;
 };
 
@@ -36,28 +28,24 @@ struct FakeTrials {
 TEST(EncoderCatalog, FirstHardwareFamilyWhoseTwoTrialsPassElseSoftware)
 {
     const QStringList av1Trials{"av1_nvenc", "av1_qsv", "av1_vaapi"};
-    const struct {
-        QStringList accepted;
-        const char *family;
-        QStringList trials;
-        const char *av1Family; // decided on its own, after the others
-    } cases[] = {
+    // The encoders that pass, the family chosen, the trials in their order, and AV1's family, decided on its own after.
+    const std::tuple<QStringList, const char *, QStringList, const char *> cases[] = {
         {{}, "software", QStringList{"h264_nvenc", "h264_qsv", "h264_vaapi"} + av1Trials, "software"},
         {{"h264_vaapi", "hevc_vaapi"}, "VAAPI", QStringList{"h264_nvenc", "h264_qsv", "h264_vaapi", "hevc_vaapi"} + av1Trials, "software"},
         // A family with only its H.264 encoder working is passed over.
         {{"h264_nvenc", "h264_qsv", "hevc_qsv", "av1_qsv"}, "QSV", {"h264_nvenc", "hevc_nvenc", "h264_qsv", "hevc_qsv", "av1_nvenc", "av1_qsv"}, "QSV"},
         {{"h264_nvenc", "hevc_nvenc", "h264_qsv", "hevc_qsv", "av1_vaapi"}, "NVENC", QStringList{"h264_nvenc", "hevc_nvenc"} + av1Trials, "VAAPI"},
     };
-    for (const auto &c : cases) {
-        const FakeTrials fake(c.accepted);
+    for (const auto &[accepted, family, trials, av1Family] : cases) {
+        const FakeTrials fake(accepted);
         EncoderCatalog catalog(fake.locator());
         catalog.start();
         catalog.start();
         const EncoderProfile profile = test::wait(catalog.profile(std::chrono::seconds(30)));
-        EXPECT_EQ(profile.family.toStdString(), c.family);
+        EXPECT_EQ(profile.family.toStdString(), family);
         EXPECT_EQ(test::wait(catalog.profile()), profile); // decided once
-        EXPECT_EQ(test::wait(catalog.av1Profile(std::chrono::seconds(30))).family.toStdString(), c.av1Family);
-        EXPECT_EQ(fake.calls(), c.trials) << c.family;
+        EXPECT_EQ(test::wait(catalog.av1Profile(std::chrono::seconds(30))).family.toStdString(), av1Family);
+        EXPECT_EQ(fake.calls(), trials) << family;
     }
     // Without ffmpeg the stand-ins are decided at once.
     EncoderCatalog none(ToolLocator({QStringLiteral("/nonexistent/ffmpeg")}));

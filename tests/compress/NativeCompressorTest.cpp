@@ -4,26 +4,12 @@
 #include "support/Fakes.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 using namespace slimreel;
 using namespace slimreel::test;
-using Plan = CompressionPlan;
-
-namespace {
-
-VideoInfo probed(const QString &path)
-{
-    const auto info = test::wait(VideoProbeService().inspect(QUrl::fromLocalFile(path)));
-    return info.value_or(test::makeInfo(QUrl::fromLocalFile(path))); // for files that are no video
-}
-
-} // namespace
 
 TEST(NativeCompressor, FailuresAndCancellation)
 {
@@ -31,12 +17,11 @@ TEST(NativeCompressor, FailuresAndCancellation)
     QTemporaryDir dir;
     const QString output = dir.filePath(QStringLiteral("out.mp4"));
     const QString veryShort = test::media(QStringLiteral("very_short.mp4"));
-    const struct {
-        QString source;
-        std::optional<TimeRange> range;
-        QString destination;
-        Error expected; // without a text: the pipeline's own words
-    } cases[] = {
+    const auto probed = [](const QString &path) { // a made-up one for files that are no video
+        return wait(VideoProbeService().inspect(QUrl::fromLocalFile(path))).value_or(makeInfo(QUrl::fromLocalFile(path)));
+    };
+    // A source, its part, the destination, and the error, in the pipeline's own words where it has no text here.
+    const std::tuple<QString, std::optional<TimeRange>, QString, Error> cases[] = {
         {test::media(QStringLiteral("not_video.mp4")), {}, output, CompressionError::unsupportedByNative()},
         {test::media(QStringLiteral("audio_only.m4a")), {}, output, CompressionError::unsupportedByNative()},
         {dir.filePath(QStringLiteral("gone.mp4")), {}, output, CompressionError::unsupportedByNative()},
@@ -45,17 +30,16 @@ TEST(NativeCompressor, FailuresAndCancellation)
         {veryShort, TimeRange{10, 15}, output, CompressionError::failed(QStringLiteral("所选片段中没有画面"))},
         {veryShort, {}, dir.filePath(QStringLiteral("missing-folder/out.mp4")), CompressionError::failed({})},
     };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.source.toStdString());
+    for (const auto &[source, range, destination, expected] : cases) {
+        SCOPED_TRACE(source.toStdString());
         NativeCompressor compressor;
-        const auto result = test::wait(compressor.compress(probed(c.source), fastest,
-                                                           QUrl::fromLocalFile(c.destination), c.range, {}, {}));
+        const auto result = wait(compressor.compress(probed(source), fastest, QUrl::fromLocalFile(destination), range, {}, {}));
         ASSERT_FALSE(result.has_value());
         const Error generic = CompressionError::failed(QStringLiteral("原生压缩失败"));
-        EXPECT_TRUE(c.expected.text.isEmpty() ? isError(result.error(), CompressionError::Case::failed) && result.error() != generic
-                                              : result.error() == c.expected)
+        EXPECT_TRUE(expected.text.isEmpty() ? isError(result.error(), CompressionError::Case::failed) && result.error() != generic
+                                            : result.error() == expected)
             << result.error().description().toStdString();
-        EXPECT_TRUE(c.expected != CompressionError::unsupportedByNative().toError() || !QFile::exists(output));
+        EXPECT_TRUE(expected != CompressionError::unsupportedByNative().toError() || !QFile::exists(output));
         EXPECT_EQ(compressor.exportBox(), nullptr);
     }
 
@@ -66,9 +50,8 @@ TEST(NativeCompressor, FailuresAndCancellation)
         std::stop_source stop;
         std::optional<Result<void>> result;
         double lastProgress = 0;
-        auto done = compressor
-                        .compress(info, highQuality, QUrl::fromLocalFile(dir.filePath(QStringLiteral("out.mp4"))),
-                                  std::nullopt, [&](double p) { lastProgress = p; }, stop.get_token())
+        auto done = compressor.compress(info, highQuality, QUrl::fromLocalFile(output), std::nullopt,
+                                        [&](double p) { lastProgress = p; }, stop.get_token())
                         .then([&](Result<void> r) { result = std::move(r); });
         ASSERT_TRUE(test::spinUntil([&] { return result.has_value() || lastProgress > 0; }));
         ASSERT_FALSE(result.has_value()) << "finished before it could be cancelled";

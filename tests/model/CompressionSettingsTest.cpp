@@ -29,12 +29,7 @@ VideoInfo video(double duration, double videoBitrate, double frameRate = 30, std
 
 TEST(CompressionSettings, BitRatesKeyFrameIntervalAndProjectedSizes)
 {
-    const struct {
-        const char *name;
-        CompressionSettings settings;
-        VideoInfo info;
-        std::int64_t expected;
-    } cases[] = {
+    const std::tuple<const char *, CompressionSettings, VideoInfo, std::int64_t> rates[] = {
         {"25 MB over 100 s less one encoded track", targetSize(25), video(100, 0, 0, 1, 128000), 1712000},
         {"the plan and copyable audio do not count", targetSize(25, Plan::fastest), video(100, 0, 0, 1, 96000, true), 1712000},
         {"under 1 s counts as 1 s", targetSize(1), video(0.4, 0), 7360000},
@@ -50,16 +45,10 @@ TEST(CompressionSettings, BitRatesKeyFrameIntervalAndProjectedSizes)
         {"huge target", targetSize(1e300), video(100, 0), int64Max},
         {"infinite source rate", fastest, video(10, inf), int64Max},
     };
-    for (const auto &c : cases) {
-        EXPECT_EQ(c.settings.targetVideoBitrate(c.info), c.expected) << c.name;
+    for (const auto &[name, settings, info, rate] : rates) {
+        EXPECT_EQ(settings.targetVideoBitrate(info), rate) << name;
     }
-
-    const struct {
-        const char *name;
-        CompressionSettings settings;
-        VideoInfo info;
-        double expected;
-    } audio[] = {
+    const std::tuple<const char *, CompressionSettings, VideoInfo, double> audio[] = {
         {"copied as it is", recommended, video(10, 0, 0, 1, 160000, true), 160000},
         {"copied, without a probed rate", fastest, video(10, 0, 0, 1, notANumber, true), 128000},
         {"not copyable: 128 kbit/s a track", fastest, video(10, 0, 0, 2, 500000), 256000},
@@ -69,8 +58,8 @@ TEST(CompressionSettings, BitRatesKeyFrameIntervalAndProjectedSizes)
         {"smallest copies up to 128 kbit/s", smallest, video(10, 0, 0, 1, 96000, true), 96000},
         {"smallest encodes more than that", smallest, video(10, 0, 0, 1, 160000, true), 128000},
     };
-    for (const auto &c : audio) {
-        EXPECT_EQ(c.settings.audioBitrate(c.info), c.expected) << c.name;
+    for (const auto &[name, settings, info, rate] : audio) {
+        EXPECT_EQ(settings.audioBitrate(info), rate) << name;
     }
     // About ten seconds of frames, rounded, at least 10; clamped for absurd rates.
     const std::pair<double, std::int64_t> intervals[] = {{29.97, 300}, {23.976, 240}, {0, 10},    {-30, 10},
@@ -78,9 +67,11 @@ TEST(CompressionSettings, BitRatesKeyFrameIntervalAndProjectedSizes)
     for (const auto &[frameRate, frames] : intervals) {
         EXPECT_EQ(CompressionSettings().keyFrameInterval(video(10, 0, frameRate)), frames) << frameRate;
     }
-    const std::tuple<std::int64_t, double, double, std::optional<std::int64_t>> bytes[] = {{1000000, 5, 60, 12000000}, {999, 10, 1, 99}, {0, 5, 60, {}}, {1000, 0, 60, {}}, {1000, notANumber, 60, {}},
-                 {1000, 5, -60, {}}, {1000, 5, inf, int64Max}};
-    for (const auto &[sampleBytes, sampleSeconds, fullSeconds, expected] : bytes) { // sample bytes to the whole file
+    // A sample's bytes over the whole file.
+    const std::tuple<std::int64_t, double, double, std::optional<std::int64_t>> bytes[] = {
+        {1000000, 5, 60, 12000000}, {999, 10, 1, 99}, {0, 5, 60, {}}, {1000, 0, 60, {}}, {1000, notANumber, 60, {}},
+        {1000, 5, -60, {}}, {1000, 5, inf, int64Max}};
+    for (const auto &[sampleBytes, sampleSeconds, fullSeconds, expected] : bytes) {
         EXPECT_EQ(CompressionSettings::projectedBytes(sampleBytes, sampleSeconds, fullSeconds), expected) << sampleBytes;
     }
     // From a 5 s sample's packets: its rate moved a third of the way to the requested one (±2.5 %),
@@ -126,12 +117,10 @@ TEST(CompressionSettings, BitRatesKeyFrameIntervalAndProjectedSizes)
 
 TEST(Formatters, DurationsByteCountsAndRemainingTime)
 {
+    // Beyond the 64-bit range the rounded value clamps instead of overflowing.
     const std::pair<double, const char *> durations[] = {
-        {0, "0:00"},          {65.4, "1:05"},      {59.5, "1:00"}, {3599.4, "59:59"}, {3599.5, "1:00:00"},
-        {36000, "10:00:00"},  {2.5, "0:03"},       {-2.5, "0:00"}, {notANumber, "--:--"},
-        {inf, "--:--"},
-        // Beyond the 64-bit range the rounded value clamps instead of overflowing.
-        {1e300, "2562047788015215:30:07"}};
+        {0, "0:00"}, {65.4, "1:05"}, {59.5, "1:00"}, {3599.4, "59:59"}, {3599.5, "1:00:00"}, {36000, "10:00:00"}, {2.5, "0:03"},
+        {-2.5, "0:00"}, {notANumber, "--:--"}, {inf, "--:--"}, {1e300, "2562047788015215:30:07"}};
     for (const auto &[seconds, text] : durations) {
         EXPECT_EQ(Formatters::duration(seconds).toStdString(), text) << seconds;
     }
@@ -157,10 +146,8 @@ TEST(Formatters, DurationsByteCountsAndRemainingTime)
         EXPECT_EQ(Left(e.current, e.batch), left) << elapsed << " " << done << " of " << total;
     }
     const std::pair<double, const char *> texts[] = {
-        {0, "剩余不到 1 分钟"},      {59.9, "剩余不到 1 分钟"},      {60, "剩余约 1 分钟"},   {61, "剩余约 2 分钟"},
-        {3599, "剩余约 1 小时"},     {3661, "剩余约 1 小时 2 分钟"}, {-5, "剩余不到 1 分钟"}, {notANumber, ""},
-        {1e300, "剩余约 100 小时"},
-    };
+        {0, "剩余不到 1 分钟"}, {59.9, "剩余不到 1 分钟"}, {60, "剩余约 1 分钟"}, {61, "剩余约 2 分钟"}, {3599, "剩余约 1 小时"},
+        {3661, "剩余约 1 小时 2 分钟"}, {-5, "剩余不到 1 分钟"}, {notANumber, ""}, {1e300, "剩余约 100 小时"}};
     for (const auto &[seconds, text] : texts) {
         EXPECT_EQ(RemainingTime::text(seconds).toStdString(), text) << seconds;
     }

@@ -24,13 +24,10 @@ TEST(ChildProcess, PassesArgumentsUnchangedAndReadsBothStreamsWholeAndLinesAsThe
     EXPECT_EQ(output->exitCode, 3);
     EXPECT_FALSE(output->succeeded());
     EXPECT_EQ(output->standardError, QByteArray(5000000, 'e'));
-    QByteArray expected;
-    for (const QString &argument : arguments) {
-        expected += argument.toUtf8() + '\0';
-    }
-    EXPECT_EQ(output->standardOutput, expected + QByteArray(1000000, 'o'));
+    EXPECT_EQ(output->standardOutput, arguments.join(QChar(0)).toUtf8() + '\0' + QByteArray(1000000, 'o'));
 
-    const auto missing = test::wait(ChildProcess::run(dir.filePath(QStringLiteral("no-such-tool")), {}));
+    const QString absent = dir.filePath(QStringLiteral("no-such-tool"));
+    const auto missing = test::wait(ChildProcess::run(absent, {}));
     EXPECT_TRUE(!missing && missing.error().domain == Error::Domain::platform && !missing.error().text.isEmpty());
 
     const QString gate = dir.filePath(QStringLiteral("gate"));
@@ -52,10 +49,9 @@ TEST(ChildProcess, PassesArgumentsUnchangedAndReadsBothStreamsWholeAndLinesAsThe
 
     // The first executable candidate wins: not a missing path, a plain file or a folder.
     const QString plain = dir.filePath(QStringLiteral("plain"));
-    QFile(plain).open(QIODevice::WriteOnly);
-    const QString missingTool = dir.filePath(QStringLiteral("missing"));
-    EXPECT_EQ(ToolLocator({missingTool, plain, dir.path()}).locate(), std::nullopt);
-    EXPECT_EQ(ToolLocator({missingTool, QString(), plain, dir.path(), script, gate}).locate(), script);
+    ASSERT_TRUE(test::writeFile(plain, {}));
+    EXPECT_EQ(ToolLocator({absent, plain, dir.path()}).locate(), std::nullopt);
+    EXPECT_EQ(ToolLocator({absent, QString(), plain, dir.path(), script, gate}).locate(), script);
 }
 
 // A caller that gives up on a hung tool is not held by it: the tool is asked to end, and killed when it ignores that.

@@ -17,8 +17,7 @@ using Order = VideoProbeService::Order;
 
 namespace {
 
-// A stand-in ffprobe: prints a prepared output, exits with a chosen status and
-// leaves a mark that it ran. The service finds it through its candidate list.
+// A stand-in ffprobe: prints a prepared output, exits with a chosen status and leaves a mark that it ran.
 class FakeFFprobe {
 public:
     explicit FakeFFprobe(const QByteArray &output, int exitStatus = 0)
@@ -31,15 +30,9 @@ public:
     bool ran() const { return QFile::exists(m_script + QStringLiteral(".ran")); }
     QUrl missingFile() const { return QUrl::fromLocalFile(m_dir.filePath(QStringLiteral("missing.mp4"))); }
 
-private:
     QTemporaryDir m_dir;
     QString m_script;
 };
-
-Result<VideoInfo> inspect(Order order, const QString &path)
-{
-    return test::wait(VideoProbeService(ToolLocator::forTool(QStringLiteral("ffprobe")), order).inspect(QUrl::fromLocalFile(path)));
-}
 
 #define H264 R"({"codec_type":"video","codec_name":"h264","width":1920,"height":1080,"avg_frame_rate":"30000/1001")"
 constexpr double ntsc = 30000.0 / 1001.0;
@@ -140,9 +133,9 @@ TEST(FFprobe, MapsTheOutputWithItsFallbacksAndReadsNumbersInEveryLocale)
     // Qt programs take the user's locale: a plain strtod would read "12.5" as 12 in a German one.
     QTemporaryDir locales;
     if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8")
-        && QProcess::execute(QStringLiteral("localedef"), {"-i", "de_DE", "-f", "UTF-8", locales.filePath("de_DE.UTF-8")}) == 0) {
-        qputenv("LOCPATH", QFile::encodeName(locales.path()));
-        std::setlocale(LC_NUMERIC, "de_DE.UTF-8");
+        && QProcess::execute(QStringLiteral("localedef"), {"-i", "de_DE", "-f", "ISO-8859-1", locales.filePath("de_DE")}) == 0) {
+        qputenv("LOCPATH", QFile::encodeName(locales.path())); // made with a small character map: it builds in a second
+        std::setlocale(LC_NUMERIC, "de_DE");
     }
     if (std::strtod("1,5", nullptr) != 1.5) {
         GTEST_SKIP() << "no German locale available";
@@ -156,57 +149,56 @@ TEST(ProbeService, NativeFirstThenFFprobeAndTheNativeErrorWhenBothFail)
     // The fake ffprobe calls everything VP9: that tells its answers from the framework's.
     const QByteArray vp9 = R"({"streams":[{"codec_type":"video","codec_name":"vp9"}],"format":{"duration":"7"}})";
     const Result<QString> noVideo = std::unexpected(makeError(VideoProbeError::missingVideoTrack));
-    const struct {
-        const char *file;
-        Order order;
-        int ffprobeExit;
-        Result<QString> codec;
-        bool ffprobeRuns;
-    } cases[] = {
+    // A file, the order, the fake's exit status, the codec read or the error, and whether the fake ran.
+    const std::tuple<const char *, Order, int, Result<QString>, bool> cases[] = {
         {"h264_aac.mp4", Order::nativeThenFFprobe, 0, QStringLiteral("H.264"), false},
         {"not_video.mp4", Order::nativeThenFFprobe, 0, QStringLiteral("VP9"), true},
         {"audio_only.m4a", Order::nativeThenFFprobe, 1, noVideo, true},
         {"h264_aac.mp4", Order::ffprobeOnly, 0, QStringLiteral("VP9"), true},
         {"not_video.mp4", Order::nativeOnly, 0, std::unexpected(unreadable.error()), false},
+        // The media folder itself: only a regular file is handed to either, as a named pipe would hold them in open().
+        {".", Order::ffprobeOnly, 0, std::unexpected(unreadable.error()), false},
     };
-    for (const auto &c : cases) {
-        const FakeFFprobe fake(vp9, c.ffprobeExit);
-        const auto info = test::wait(VideoProbeService(fake.locator(), c.order).inspect(QUrl::fromLocalFile(test::media(c.file))));
-        EXPECT_EQ(info ? Result<QString>(info->codec) : std::unexpected(info.error()), c.codec) << c.file << int(c.order);
-        EXPECT_EQ(fake.ran(), c.ffprobeRuns) << c.file << int(c.order);
+    for (const auto &[file, order, ffprobeExit, codec, ffprobeRuns] : cases) {
+        const FakeFFprobe fake(vp9, ffprobeExit);
+        const auto info = test::wait(VideoProbeService(fake.locator(), order).inspect(QUrl::fromLocalFile(test::media(file))));
+        EXPECT_EQ(info ? Result<QString>(info->codec) : std::unexpected(info.error()), codec) << file << int(order);
+        EXPECT_EQ(fake.ran(), ffprobeRuns) << file << int(order);
     }
 }
 
-TEST(ProbeService, GeneratedVideosAndFilesThatAreNoneThroughBothBackEnds)
+TEST(ProbeService, GeneratedVideosThroughBothBackEnds)
 {
     const struct {
-        const char *name, *nativeCodec, *ffprobeCodec;
+        const char *name;
+        double duration;
+        const char *nativeCodec, *ffprobeCodec;
         std::int64_t width, height; // as stored
         bool quarterTurn;           // shown turned: only the native side applies it
         std::int64_t audioTracks;
         bool copyable;
         int audioKbps; // -1: not stated by the container
     } cases[] = {
-        {"h264_aac.mp4", "H.264", "H.264", 640, 360, false, 1, true, 128},
-        {"h264_mp3.mp4", "H.264", "H.264", 640, 360, false, 1, false, 128},
+        {"h264_aac.mp4", 4, "H.264", "H.264", 640, 360, false, 1, true, 128},
+        {"h264_mp3.mp4", 3, "H.264", "H.264", 640, 360, false, 1, false, 128},
         // The container names no AC-3 rate; the decoder does, so that track must still decode.
-        {"hevc_ac3.mp4", "HEVC", "HEVC", 640, 360, false, 1, false, 192},
-        {"two_audio.mp4", "H.264", "H.264", 640, 360, false, 2, true, 224},
-        {"no_audio.mp4", "H.264", "H.264", 640, 360, false, 0, false, 0},
-        {"portrait_rotated.mp4", "H.264", "H.264", 640, 360, true, 1, true, -1},
-        {"clip.mkv", "H.264", "H.264", 480, 270, false, 1, true, -1},
-        {"clip.webm", "VP9", "VP9", 480, 270, false, 1, false, -1},
-        {"clip.avi", "MP4V", "MPEG4", 480, 270, false, 1, false, -1},
-        {"odd_size.mp4", "H.264", "H.264", 321, 241, false, 0, false, 0},
+        {"hevc_ac3.mp4", 3, "HEVC", "HEVC", 640, 360, false, 1, false, 192},
+        {"two_audio.mp4", 3, "H.264", "H.264", 640, 360, false, 2, true, 224},
+        {"no_audio.mp4", 3, "H.264", "H.264", 640, 360, false, 0, false, 0},
+        {"portrait_rotated.mp4", 2, "H.264", "H.264", 640, 360, true, 1, true, -1},
+        {"clip.mkv", 3, "H.264", "H.264", 480, 270, false, 1, true, -1},
+        {"clip.webm", 2, "VP9", "VP9", 480, 270, false, 1, false, -1},
+        {"clip.avi", 2, "MP4V", "MPEG4", 480, 270, false, 1, false, -1},
+        {"odd_size.mp4", 2, "H.264", "H.264", 321, 241, false, 0, false, 0},
     };
+    const ToolLocator ffprobe = ToolLocator::forTool(QStringLiteral("ffprobe"));
     for (const auto &c : cases) {
         const QString path = test::media(QString::fromLatin1(c.name));
-        const double duration = test::ffprobeValue(path, QStringLiteral("format=duration")).toDouble();
-        const double overallRate = QFileInfo(path).size() * 8 / duration;
+        const double overallRate = QFileInfo(path).size() * 8 / c.duration;
         for (const Order order : {Order::nativeOnly, Order::ffprobeOnly}) {
             const bool native = order == Order::nativeOnly;
             SCOPED_TRACE(std::string(c.name) + (native ? " native" : " ffprobe"));
-            const auto info = inspect(order, path);
+            const auto info = test::wait(VideoProbeService(ffprobe, order).inspect(QUrl::fromLocalFile(path)));
             ASSERT_TRUE(info) << info.error().description().toStdString();
             const bool turned = native && c.quarterTurn;
             EXPECT_EQ(info->url, QUrl::fromLocalFile(path));
@@ -215,7 +207,7 @@ TEST(ProbeService, GeneratedVideosAndFilesThatAreNoneThroughBothBackEnds)
             EXPECT_EQ(std::pair(info->audioTrackCount, info->canCopyAudioToMP4), std::pair(c.audioTracks, c.copyable));
             EXPECT_DOUBLE_EQ(info->frameRate, 25);
             EXPECT_EQ(info->fileSize, QFileInfo(path).size());
-            EXPECT_NEAR(info->duration, duration, 0.1);
+            EXPECT_NEAR(info->duration, c.duration, 0.1);
             // Matroska and WebM state no stream rates: an estimate from the file stands in.
             EXPECT_TRUE(info->videoBitrate > 0.5 * overallRate && info->videoBitrate < 1.1 * overallRate) << info->videoBitrate;
             EXPECT_TRUE(c.audioKbps < 0 || std::abs(info->audioBitrate - c.audioKbps * 1000.0) <= c.audioKbps * 100.0)
@@ -227,24 +219,7 @@ TEST(ProbeService, GeneratedVideosAndFilesThatAreNoneThroughBothBackEnds)
     ASSERT_TRUE(stats) << stats.error().description().toStdString();
     EXPECT_TRUE(stats->keyFrameCount == 2 && stats->keyFrameBytes > 0 && stats->interFrameBytes > 4 * stats->keyFrameBytes);
 
-    const QTemporaryDir dir;
-    const std::pair<QString, VideoProbeError> failures[] = {
-        {test::media(QStringLiteral("not_video.mp4")), VideoProbeError::unreadable},
-        {test::media(QStringLiteral("audio_only.m4a")), VideoProbeError::missingVideoTrack},
-        {dir.filePath(QStringLiteral("gone.mp4")), VideoProbeError::unreadable},
-    };
-    for (const auto &[path, error] : failures) {
-        for (const Order order : {Order::nativeOnly, Order::ffprobeOnly, Order::nativeThenFFprobe}) {
-            EXPECT_EQ(inspect(order, path), std::unexpected(makeError(error))) << path.toStdString() << " " << int(order);
-        }
-    }
-
-    // By default the framework reads the file; only it turns the picture. (Whether
-    // the answer comes before the call returns depends on the worker thread's
-    // speed, so that is not checked here.)
-    const VideoProbeService service;
-    bool done = false;
-    auto pending = service.inspect(QUrl::fromLocalFile(test::media(QStringLiteral("portrait_rotated.mp4"))))
-                       .then([&](const Result<VideoInfo> &info) { done = info && info->width == 360; });
-    EXPECT_TRUE(test::spinUntil([&] { return done; }));
+    // By default the framework reads the file first: only it turns the picture.
+    const QUrl portrait = QUrl::fromLocalFile(test::media(QStringLiteral("portrait_rotated.mp4")));
+    EXPECT_EQ(test::wait(VideoProbeService().inspect(portrait)).value_or(VideoInfo{}).width, 360);
 }
