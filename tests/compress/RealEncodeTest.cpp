@@ -139,7 +139,7 @@ TEST(RealEncodes, EveryKindOfSourceThroughBothBackEnds)
         const int width = video[u"width"].toInt(), height = video[u"height"].toInt();
         const int slack = c.native ? 1 : 0;
         EXPECT_TRUE(std::abs(width - c.width) <= slack && std::abs(height - c.height) <= slack && (width | height) % 2 == 0)
-            << width << "x" << height;
+            << width << "x" << height << " from a source read as " << info->width << "x" << info->height;
         // What every player can show, upright as it is stored.
         EXPECT_EQ(video[u"pix_fmt"].toString(), c.pixels);
         EXPECT_EQ(video[u"side_data_list"][0][u"rotation"].toInt(), 0);
