@@ -441,10 +441,9 @@ QCoro::Task<> AppViewModel::previewTask(VideoInfo video, CompressionSettings set
                     co_return;
                 }
             }
-            if (!stop.stop_requested()) {
-                estimate = settings.projectedRange({EncodedStretch{window.start, window.end, *stats}}, seconds,
-                                                   video.duration, video);
-            }
+            // Stopped during the read (a run started, say): the sample alone still gives its estimate.
+            estimate = settings.projectedRange({EncodedStretch{window.start, window.end, *stats}}, seconds,
+                                               video.duration, video);
         } else if (const Result<std::int64_t> size = Files::fileSize(samplePath)) {
             // Without packets the file's size stands for them, less what is known in advance.
             const double bytes = static_cast<double>(*size) - settings.audioBitrate(video) * sampleDuration * 0.125

@@ -273,6 +273,9 @@ CompressionSettings::requestedRateRange(const EncodedStretch &sample, const std:
 {
     const PreviewPacketStats &stats = sample.stats;
     const double length = sample.end - sample.start;
+    if (!(length > 0)) {
+        return std::nullopt;
+    }
     double low = 0;
     double high = 0;
     if (length >= fullDuration) {
