@@ -4,6 +4,7 @@ import argparse
 import datetime
 import os
 import platform
+import shutil
 import subprocess
 import sys
 import time
@@ -36,6 +37,8 @@ class Context:
         self.queue_count = 50 if args.quick else 100   # the window's full queue
         self.startup_reps = 3 if args.quick else 5
         self.window_previews = 4 if args.quick else 10
+        self.estimates = {}   # (cli, clip, options): its run, shared by the figures
+        self.encoded = {}     # (clip, plan): (folder, output, run) kept for the plans' figure
         self.log = report.Log()
         self.log.name(self.work, "$WORK")
         self.log.name(self.build, "$BUILD")
@@ -215,6 +218,8 @@ def main():
         sections.append(text)
         verdicts.extend(judge(results[key]))
 
+    for folder, _, _ in ctx.encoded.values():   # outputs no figure took over
+        shutil.rmtree(folder, ignore_errors=True)
     total = time.monotonic() - ctx.started
     load_after = measure.load_average()
     info = machine()

@@ -1,11 +1,10 @@
 """The four plans side by side: size, SSIM and encode time of each on every
 clip, and whether the estimate's range holds the real size."""
-import json
 import os
 import re
 import shutil
 
-from . import measure, report
+from . import measure, report, sizes
 
 SECTION = "The four plans"
 PLANS = ["fastest", "recommended", "highQuality", "smallest"]
@@ -24,15 +23,18 @@ def _ssim(output, source):
 
 def _one(ctx, clip, plan):
     options = ["--plan", plan]
-    estimate = measure.run([ctx.cli, "estimate", "--json"] + options + [clip.path], check=False)
-    ctx.log.command(SECTION, [ctx.cli, "estimate", "--json"] + options + ["CLIP"], "for each clip and plan")
-    lines = estimate.stdout.strip().splitlines()
-    bounds = json.loads(lines[-1]) if lines else {}
-    out = os.path.join(ctx.work, "plans", f"{clip.name}-{plan}")
-    shutil.rmtree(out, ignore_errors=True)
-    encode = measure.run([ctx.cli, "compress"] + options + ["-o", out, clip.path], check=False)
+    lower, upper, _ = sizes.estimate(ctx, SECTION, clip, options)
+    bounds = {"lowerBound": lower, "upperBound": upper}
+    if (clip.name, plan) in ctx.encoded:
+        # The size prediction's encode of this clip and plan, made by the same command in this run.
+        out, output, encode = ctx.encoded.pop((clip.name, plan))
+        outputs = [output] if output else []
+    else:
+        out = os.path.join(ctx.work, "plans", f"{clip.name}-{plan}")
+        shutil.rmtree(out, ignore_errors=True)
+        encode = measure.run([ctx.cli, "compress"] + options + ["-o", out, clip.path], check=False)
+        outputs = os.listdir(out) if os.path.isdir(out) else []
     ctx.log.command(SECTION, [ctx.cli, "compress"] + options + ["-o", "OUT", "CLIP"], "for each clip and plan")
-    outputs = os.listdir(out) if os.path.isdir(out) else []
     row = {"clip": clip, "plan": plan, "size": None, "ssim": None, "height": None, "wall": encode.wall,
            "cpu": encode.cpu, "lower": bounds.get("lowerBound"), "upper": bounds.get("upperBound"),
            "failure": None if outputs else (encode.stdout.strip().splitlines() or ["no output"])[-1]}
@@ -98,7 +100,9 @@ def markdown(result):
                        f"{sum(1 for r in mine if r.get('inside'))} of {sum(1 for r in mine if 'inside' in r)}"])
     text = ("`slimreel-cli compress --plan P` on every clip of the corpus, with the software encoders of this machine "
             "(no GPU: SVT-AV1 for the smallest plan); SSIM of the output at its own size against the source scaled "
-            "the same way; the range is `slimreel-cli estimate --json --plan P` (the five-second sample).\n\n")
+            "the same way; the range is `slimreel-cli estimate --json --plan P` (the five-second sample). Where the size "
+            "prediction above encoded or estimated a clip with a plan in this run, its output and range are the "
+            "ones measured here.\n\n")
     text += report.table(["Plan", "Total size", "Median SSIM", "Encode wall, all clips", "Encode CPU, all clips",
                           "Real size inside the range"], totals)
     text += "\n" + report.table(["Clip", "Plan", "Size", "SSIM", "Output height", "Encode wall", "Encode CPU",

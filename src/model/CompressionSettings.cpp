@@ -19,9 +19,9 @@ struct PlanRow {
 
 // The plan table: strategy and share of the source bit rate kept in quality
 // mode. The smallest plan encodes at constant quality; its share is only a
-// ceiling, for content the quality value alone would spend more on (noise):
-// there it keeps to the fastest plan's rate, which x264 overshoots and SVT-AV1
-// does not (at 0.24 it fell 0.03 below the recommended plan's SSIM on noise).
+// ceiling, for content the quality value alone would spend more on (noise,
+// film grain): there it spends at most the fastest plan's rate (at 0.24 it
+// fell 0.03 below the recommended plan's SSIM on noise).
 constexpr std::array<PlanRow, 4> planTable{{
     {CompressionPlan::fastest, "fastest", EncoderStrategy::fastestH264, 0.32},
     {CompressionPlan::recommended, "recommended", EncoderStrategy::speedHEVC, 0.52},

@@ -101,10 +101,10 @@ TEST(FFmpegArguments, GoldenListsChoicesBySourceAndPlanSubtitlesAndHDR)
     const QStringList first = pass(hd, true);
     EXPECT_EQ(first.mid(first.indexOf("-pass")), (QStringList{"-pass", "1", "-passlogfile", "/tmp/pass/x264", "-an", "-f", "null",
                                                               "-progress", "pipe:1", "-nostats", "/dev/null"}));
-    // AV1 at constant quality: 32 % of the source's 6 Mbit/s is only its ceiling.
+    // AV1 at constant quality: 32 % of the source's 6 Mbit/s is only its ceiling, and SVT-AV1 is held to it.
     const QStringList av1 = single(video(1920, 1080, true), smallest, software);
-    EXPECT_EQ((QStringList{after(av1, "-b:v"), after(av1, "-maxrate"), after(av1, "-bufsize")}),
-              (QStringList{absent, "1920000", "1920000"}));
+    EXPECT_EQ((QStringList{after(av1, "-b:v"), after(av1, "-maxrate"), after(av1, "-bufsize"), after(av1, "-svtav1-params")}),
+              (QStringList{absent, "1920000", "1920000", "mbr-overshoot-pct=0"}));
 
     // Times in plain digits (ffmpeg reads no exponents) that read back as the same number.
     EXPECT_EQ(FFmpegCompressor::timeText(2.0 / 3.0), QStringLiteral("0.6666666666666666"));
