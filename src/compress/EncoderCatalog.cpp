@@ -128,8 +128,8 @@ EncoderProfile EncoderProfile::vaapi()
 // portrait clip, crf 38 0.0096 (passthrough timing, as the app encodes).
 // Left to itself SVT-AV1 runs a quarter over its ceiling on noise and film grain,
 // past the fastest plan's size; held to it (mbr-overshoot-pct=0) preset 10 fell
-// 0.02 of SSIM under the recommended plan on noise, preset 9 stayed 0.016 above
-// it and 0.003 above on grain, at 1.3x preset 10's CPU time (whole 10 s clips).
+// 0.03 of SSIM under the recommended plan on noise; preset 9 stayed 0.016 above it
+// there and 0.007 under it on grain, at 1.3-1.4x preset 10's CPU (whole 10 s clips).
 // libx265 prints a banner on stderr unless told otherwise, and stderr
 // must stay empty on success. Both force 8-bit 4:2:0 as a hardware encoder
 // would, so a 4:4:4 or 10-bit source still gives a file every player opens.
