@@ -107,8 +107,9 @@ def predict(ctx, clips):
 
 class _Recorded:
     def __init__(self, row):
-        self.wall = row["encode_wall"]
-        self.cpu = row["encode_cpu"]
+        # Rows measured again by hand carry the size alone.
+        self.wall = row.get("encode_wall")
+        self.cpu = row.get("encode_cpu")
 
 
 def _recorded(ctx, clip, plan):

@@ -98,6 +98,9 @@ TEST(CompressionSettings, BitRatesKeyFrameIntervalAndProjectedSizes)
                                             2000, 2000, 2000, 2000, 2000, 3000, 3000, 3000, 3000, 3000};
     // A rate plan: parts busier than the sample raise the top, up to 12 % over the requested rate.
     EXPECT_EQ(fastest.projectedRange({{5, 10, {20000, 1, 80000}}}, seconds, 20, video(20, 0)), (OutputSizeEstimate{360200, 989200}));
+    // ... from a part at 87 % of it, once what plainer parts leave is spent there.
+    const std::vector<std::int64_t> nearlyFilled{1000, 1000, 1000, 1000, 1000, 1000, 1000, 1000, 1000, 1000, 2115, 2115, 2115, 2115, 2115};
+    EXPECT_EQ(fastest.projectedRange({{5, 10, {0, 0, 90000}}}, nearlyFilled, 15, video(15, 0)), (OutputSizeEstimate{270650, 742400}));
     const std::vector<EncodedStretch> alike{{15, 16.25, {100000, 1, 100000}}, {0, 5, {100000, 1, 400000}}};
     EXPECT_EQ(highQuality.projectedRange(alike, seconds, 20, video(20, 0)), (OutputSizeEstimate{1592533, 1759200}));
     EXPECT_EQ(highQuality.projectedRange(alike, {}, 20, video(20, 0)), (OutputSizeEstimate{1719200, 1899200}));
