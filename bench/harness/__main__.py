@@ -169,6 +169,7 @@ def main():
         return result
 
     results, sections, verdicts = {}, [], []
+    beside = os.path.dirname(os.path.abspath(args.output))   # the plots go with the results they belong to
     steps = [
         ("overhead", "Program overhead",
          lambda: overhead.run(ctx, clip_named(clips, "pan-720p"), None if ctx.quick else clip_named(clips, "mixed-720p")),
@@ -204,15 +205,15 @@ def main():
             continue
         text = f"## {title}\n\n" + describe(results[key])
         if key == "prediction":
-            name = plots.prediction(results[key], os.path.join(BENCH, "prediction.png"))
+            name = plots.prediction(results[key], os.path.join(beside, "prediction.png"))
             if name:
                 text += f"\n![Estimate against real size]({name})\n"
         if key == "target":
-            name = plots.target(results[key], os.path.join(BENCH, "target-size.png"))
+            name = plots.target(results[key], os.path.join(beside, "target-size.png"))
             if name:
                 text += f"\n![Real size against target]({name})\n"
         if key == "plans":
-            name = plots.plans(results[key], os.path.join(BENCH, "plans.png"))
+            name = plots.plans(results[key], os.path.join(beside, "plans.png"))
             if name:
                 text += f"\n![Size against SSIM, four plans]({name})\n"
         sections.append(text)
