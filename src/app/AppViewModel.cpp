@@ -484,12 +484,14 @@ AppViewModel::estimateFromStretches(VideoInfo video, CompressionSettings setting
             co_return std::nullopt;
         }
         const QString path = scratchVideoPath(folder, QStringLiteral("Slimreel-estimate-"));
+        // Encoded on past its end, so that its last frames are coded as within the whole video.
+        const double until = std::min(end + settings.estimateStretchTail(video), video.duration);
         const Result<void> made =
-            co_await coordinator->compress(video, settings, QUrl::fromLocalFile(path), TimeRange{start, end},
+            co_await coordinator->compress(video, settings, QUrl::fromLocalFile(path), TimeRange{start, until},
                                            [](double) {}, stop);
         Result<PreviewPacketStats> stats = std::unexpected(Error::taskCancelled());
         if (made && !stop.stop_requested()) {
-            stats = co_await probe->packetStats(QUrl::fromLocalFile(path), stop);
+            stats = co_await probe->packetStats(QUrl::fromLocalFile(path), stop, end - start);
         }
         // Made for the estimate alone, it never outlives it.
         Files::removeFile(path);

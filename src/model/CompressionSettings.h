@@ -71,6 +71,9 @@ struct CompressionSettings {
     // none when the sample already sees enough of the video or the plan needs none.
     std::vector<std::pair<double, double>> estimateStretches(double sampleStart, double sampleEnd,
                                                              double fullDuration) const;
+    // How far past each of those stretches its encode runs, its frames not counted, so
+    // that the stretch's own frames are coded as they are within the whole video.
+    double estimateStretchTail(const VideoInfo &info) const;
     // The MP4 file's own bytes around the packets of `seconds` of output.
     double containerBytes(double seconds, const VideoInfo &info) const;
 

@@ -211,6 +211,7 @@ FFprobePacket decodePacket(ObjectReader &in)
     packet.streamIndex = in.requiredInteger(QStringLiteral("stream_index"));
     packet.size = in.requiredText(QStringLiteral("size"));
     packet.flags = in.optionalText(QStringLiteral("flags"));
+    packet.ptsTime = in.optionalText(QStringLiteral("pts_time"));
     return packet;
 }
 

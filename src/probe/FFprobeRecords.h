@@ -49,6 +49,7 @@ struct FFprobePacket {
     std::int64_t streamIndex = 0; // "stream_index", required
     QString size;                 // "size", required (ffprobe prints it as text)
     std::optional<QString> flags; // "flags", e.g. "K__" for a key frame
+    std::optional<QString> ptsTime; // "pts_time", seconds as text
 
     friend bool operator==(const FFprobePacket &, const FFprobePacket &) = default;
 };

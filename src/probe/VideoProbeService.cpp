@@ -231,13 +231,14 @@ QCoro::Task<Result<VideoInfo>> VideoProbeService::inspectWithFFprobe(QUrl url, s
     co_return videoInfoFrom(*response, url, toolPath(url));
 }
 
-QCoro::Task<Result<PreviewPacketStats>> VideoProbeService::packetStats(QUrl url, std::stop_token stop) const
+QCoro::Task<Result<PreviewPacketStats>> VideoProbeService::packetStats(QUrl url, std::stop_token stop,
+                                                                       std::optional<double> shownBefore) const
 {
     QStringList arguments{QStringLiteral("-v"),
                           QStringLiteral("error"),
                           QStringLiteral("-show_packets"),
                           QStringLiteral("-show_entries"),
-                          QStringLiteral("packet=stream_index,size,flags"),
+                          QStringLiteral("packet=stream_index,size,flags,pts_time"),
                           QStringLiteral("-of"),
                           QStringLiteral("json")};
     const auto response =
@@ -246,9 +247,21 @@ QCoro::Task<Result<PreviewPacketStats>> VideoProbeService::packetStats(QUrl url,
         co_return std::unexpected(response.error());
     }
     // Stream 0 is the sample's video: that is how the compressor writes it.
+    const auto shownAt = [](const FFprobePacket &packet) { return TextNumbers::decimal(packet.ptsTime); };
+    std::optional<double> first;
+    for (const FFprobePacket &packet : response->packets) {
+        const auto at = shownAt(packet);
+        if (packet.streamIndex == 0 && at && (!first || *at < *first)) {
+            first = at;
+        }
+    }
     PreviewPacketStats stats;
     for (const FFprobePacket &packet : response->packets) {
         if (packet.streamIndex != 0) {
+            continue;
+        }
+        // A packet without a time counts: it cannot be shown to lie beyond.
+        if (const auto at = shownAt(packet); shownBefore && first && at && *at - *first >= *shownBefore) {
             continue;
         }
         const std::int64_t size = TextNumbers::integer(packet.size).value_or(0);

@@ -36,8 +36,10 @@ public:
     virtual QCoro::Task<Result<VideoInfo>> inspectNatively(QUrl url) const;
     virtual QCoro::Task<Result<VideoInfo>> inspectWithFFprobe(QUrl url, std::stop_token stop = {}) const;
 
-    // Key-frame and other-frame byte sums of stream 0 of a (sample) file.
-    virtual QCoro::Task<Result<PreviewPacketStats>> packetStats(QUrl url, std::stop_token stop = {}) const;
+    // Key-frame and other-frame byte sums of stream 0 of a (sample) file; with
+    // `shownBefore`, only of the frames shown within that many seconds of its first.
+    virtual QCoro::Task<Result<PreviewPacketStats>> packetStats(QUrl url, std::stop_token stop = {},
+                                                                std::optional<double> shownBefore = {}) const;
 
     // The video stream's packet bytes in each second of a (source) file, read from
     // its packets without decoding them: where in the video its bytes go.

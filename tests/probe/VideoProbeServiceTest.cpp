@@ -218,6 +218,12 @@ TEST(ProbeService, GeneratedVideosThroughBothBackEnds)
     const auto stats = test::wait(VideoProbeService().packetStats(QUrl::fromLocalFile(test::media(QStringLiteral("long.mp4")))));
     ASSERT_TRUE(stats) << stats.error().description().toStdString();
     EXPECT_TRUE(stats->keyFrameCount == 2 && stats->keyFrameBytes > 0 && stats->interFrameBytes > 4 * stats->keyFrameBytes);
+    // Only the frames shown in its first 5 s: one key frame, and about a quarter of the rest.
+    const auto first = test::wait(
+        VideoProbeService().packetStats(QUrl::fromLocalFile(test::media(QStringLiteral("long.mp4"))), {}, 5.0));
+    ASSERT_TRUE(first) << first.error().description().toStdString();
+    EXPECT_EQ(first->keyFrameCount, 1);
+    EXPECT_NEAR(static_cast<double>(first->interFrameBytes) / static_cast<double>(stats->interFrameBytes), 0.25, 0.08);
 
     // By default the framework reads the file first: only it turns the picture.
     const QUrl portrait = QUrl::fromLocalFile(test::media(QStringLiteral("portrait_rotated.mp4")));

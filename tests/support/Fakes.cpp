@@ -41,9 +41,10 @@ QCoro::Task<Result<VideoInfo>> FakeProbe::inspect(QUrl url, std::stop_token stop
     co_return m_answers.value(key(url), std::unexpected(makeError(VideoProbeError::unreadable)));
 }
 
-QCoro::Task<Result<PreviewPacketStats>> FakeProbe::packetStats(QUrl url, std::stop_token stop) const
+QCoro::Task<Result<PreviewPacketStats>> FakeProbe::packetStats(QUrl url, std::stop_token stop, std::optional<double> shownBefore) const
 {
     statsRequests.append(url);
+    statsShownBefore.append(shownBefore);
     const bool gaveUp = co_await stepped(stepStats, statsGates, stop); // (GCC 12 miscompiles a co_await in a condition)
     if (gaveUp) {
         co_return std::unexpected(Error::taskCancelled());

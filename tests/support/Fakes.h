@@ -65,7 +65,8 @@ public:
     }
 
     QCoro::Task<Result<VideoInfo>> inspect(QUrl url, std::stop_token stop) const override;
-    QCoro::Task<Result<PreviewPacketStats>> packetStats(QUrl url, std::stop_token stop) const override;
+    QCoro::Task<Result<PreviewPacketStats>> packetStats(QUrl url, std::stop_token stop,
+                                                        std::optional<double> shownBefore) const override;
     QCoro::Task<Result<std::vector<std::int64_t>>> videoBytesPerSecond(QUrl, std::stop_token) const override;
 
     bool stepInspect = false;
@@ -77,6 +78,7 @@ public:
     mutable QList<QUrl> inspected;
     mutable QList<std::shared_ptr<Gate>> inspectGates;
     mutable QList<QUrl> statsRequests;
+    mutable QList<std::optional<double>> statsShownBefore;
     mutable QList<std::shared_ptr<Gate>> statsGates;
 
 private:
