@@ -91,6 +91,7 @@ TEST(CompressionSettings, BitRatesKeyFrameIntervalAndProjectedSizes)
         {recommended, {1, 1, 1}, 5, video(0, 0), std::nullopt},
         {recommended, {1, 1, 1}, 0, video(60, 0), std::nullopt},
         {recommended, {1, 1, 1}, 5, video(inf, 0, 0, 1), OutputSizeEstimate{int64Max, int64Max}},
+        {highQuality, {1, 1, 1}, 5, video(inf, 0, 0, 1), OutputSizeEstimate{int64Max, int64Max}},
     };
     for (const auto &[settings, stats, sample, info, expected] : ranges) {
         EXPECT_EQ(settings.projectedRange(stats, sample, info.duration, info), expected) << info.duration;
@@ -109,6 +110,9 @@ TEST(CompressionSettings, BitRatesKeyFrameIntervalAndProjectedSizes)
     EXPECT_EQ(highQuality.projectedRange(alike, {}, 20, video(20, 0)), (OutputSizeEstimate{1683200, 1935200}));
     const std::vector<EncodedStretch> unlike{{0, 5, {100000, 1, 400000}}, {15, 16.25, {100000, 1, 400000}}};
     EXPECT_EQ(highQuality.projectedRange(unlike, {}, 20, video(20, 0)), (OutputSizeEstimate{3739325, 4679075}));
+    // The key frames at 0, 10 and 20 s cost what the nearest stretch's did: 300 KB, 100 KB, 100 KB.
+    const std::vector<EncodedStretch> keys{{0, 5, {300000, 1, 400000}}, {12, 13.25, {100000, 1, 100000}}};
+    EXPECT_EQ(highQuality.projectedRange(keys, {}, 30, video(30, 0)), (OutputSizeEstimate{2709800, 3115800}));
     // Spread over what the sample leaves out; none for the rate plans or when it sees nearly all.
     const auto spread = highQuality.estimateStretches(21, 26, 60);
     ASSERT_EQ(spread.size(), 3u);
