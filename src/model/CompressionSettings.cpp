@@ -189,13 +189,12 @@ constexpr double qualitySpreadFloor = 0.05;
 constexpr double qualitySpreadUnseen = 0.15;
 // x264, its stretches encoded with the frames after them: where sample and stretches
 // agreed, the whole files of the bench clips came within 0.2-5.7 % of the projection,
-// the still picture 9 % below it (the files with its one key frame spend almost nothing
-// after it). At least ±7 % holds all but that one.
+// the still picture 9 % below it (its file is nearly all one key frame). At least ±7 %
+// holds all but that one.
 constexpr double x264SpreadFloor = 0.07;
-// SVT-AV1 leans on a key frame for seconds after it: a short encode's frames cost
-// less after its own opening key frame than the same frames in the whole file (the
-// pan clip: 148 KB against 190 KB over five seconds). On the bench clips its whole
-// encodes came to 0.97-1.29 times the size projected from the sample and stretches,
+// SVT-AV1's short encodes fall short of its whole files, and its stretches cannot be
+// encoded on past their end (see estimateStretchTail). On the bench clips its whole
+// encodes came to 1.00-1.33 times the size projected from the sample and stretches,
 // 1.1 or more on half of them: the range sits 10 % higher and spans at least ±11 %.
 constexpr double av1WholeOverStretches = 1.1;
 constexpr double av1SpreadFloor = 0.11;
