@@ -227,6 +227,12 @@ constexpr double containerPerFrame = 12;
 constexpr double containerPerInterleavedFrame = 24;
 constexpr double containerPerAudioSecond = 47 * 4.3;
 
+// A frame rate the source does not state counts as the commonest one.
+double framesPerSecond(const VideoInfo &info)
+{
+    return info.frameRate > 1.0 ? info.frameRate : 30.0;
+}
+
 double videoBytesOfStats(const PreviewPacketStats &stats)
 {
     return static_cast<double>(stats.keyFrameBytes) + static_cast<double>(stats.interFrameBytes);
@@ -264,7 +270,7 @@ double sumOfSeconds(const std::vector<std::int64_t> &seconds, double from, doubl
 
 double CompressionSettings::containerBytes(double seconds, const VideoInfo &info) const
 {
-    const double fps = info.frameRate > 1.0 ? info.frameRate : 30.0;
+    const double fps = framesPerSecond(info);
     const double tracks = static_cast<double>(std::max<std::int64_t>(info.audioTrackCount, 0));
     const double perFrame = tracks > 0 ? containerPerInterleavedFrame : containerPerFrame;
     return containerFixed + seconds * (fps * perFrame + tracks * containerPerAudioSecond);
@@ -475,7 +481,7 @@ double CompressionSettings::estimateStretchTail(const VideoInfo &info) const
     if (encoderStrategy() != EncoderStrategy::qualityX264) {
         return 0;
     }
-    const double fps = info.frameRate > 1.0 ? info.frameRate : 30.0;
+    const double fps = framesPerSecond(info);
     return x264LookaheadFrames / fps;
 }
 

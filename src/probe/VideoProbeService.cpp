@@ -249,10 +249,12 @@ QCoro::Task<Result<PreviewPacketStats>> VideoProbeService::packetStats(QUrl url,
     // Stream 0 is the sample's video: that is how the compressor writes it.
     const auto shownAt = [](const FFprobePacket &packet) { return TextNumbers::decimal(packet.ptsTime); };
     std::optional<double> first;
-    for (const FFprobePacket &packet : response->packets) {
-        const auto at = shownAt(packet);
-        if (packet.streamIndex == 0 && at && (!first || *at < *first)) {
-            first = at;
+    if (shownBefore) {
+        for (const FFprobePacket &packet : response->packets) {
+            const auto at = shownAt(packet);
+            if (packet.streamIndex == 0 && at && (!first || *at < *first)) {
+                first = at;
+            }
         }
     }
     PreviewPacketStats stats;
