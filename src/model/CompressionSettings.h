@@ -67,8 +67,10 @@ struct CompressionSettings {
     std::optional<OutputSizeEstimate> projectedRange(std::vector<EncodedStretch> stretches,
                                                      const std::vector<std::int64_t> &sourceBytesPerSecond,
                                                      double fullDuration, const VideoInfo &info) const;
-    // Where to encode the further stretches, besides the sample [sampleStart, sampleEnd];
-    // none when the sample already sees enough of the video or the plan needs none.
+    // Where to encode the further stretches, besides the sample [sampleStart, sampleEnd]:
+    // for constant quality a few short ones spread over the video, for a requested rate
+    // the short video's opening up to the sample's end; none when the sample already
+    // sees enough of the video.
     std::vector<std::pair<double, double>> estimateStretches(double sampleStart, double sampleEnd,
                                                              double fullDuration) const;
     // How far past each of those stretches its encode runs, its frames not counted, so
@@ -83,6 +85,10 @@ private:
     std::optional<OutputSizeEstimate> requestedRateRange(const EncodedStretch &sample,
                                                          const std::vector<std::int64_t> &sourceBytesPerSecond,
                                                          double fullDuration, const VideoInfo &info) const;
+    // A rate-controlled encode of the video's opening up to the sample's end, and the sample.
+    std::optional<OutputSizeEstimate> openingRateRange(const EncodedStretch &opening, const EncodedStretch &sample,
+                                                       const std::vector<std::int64_t> &sourceBytesPerSecond,
+                                                       double fullDuration, const VideoInfo &info) const;
     OutputSizeEstimate withKnownBytes(double lowVideo, double highVideo, double fullDuration,
                                       const VideoInfo &info) const;
 };

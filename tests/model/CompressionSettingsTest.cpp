@@ -113,6 +113,16 @@ TEST(CompressionSettings, BitRatesKeyFrameIntervalAndProjectedSizes)
     // The key frames at 0, 10 and 20 s cost what the nearest stretch's did: 300 KB, 100 KB, 100 KB.
     const std::vector<EncodedStretch> keys{{0, 5, {300000, 1, 400000}}, {12, 13.25, {100000, 1, 100000}}};
     EXPECT_EQ(highQuality.projectedRange(keys, {}, 30, video(30, 0)), (OutputSizeEstimate{2709800, 3115800}));
+    // x265, a short video: the opening up to the sample's end is the output's own; the rest spends from
+    // 30 % of the lower rate (a rest shorter than the sample may miss x265's bursts) to a third of the
+    // way towards the requested rate, or 12 % over that rate where the content fills it.
+    const std::vector<EncodedStretch> opening{{3.5, 8.5, {50000, 1, 200000}}, {0, 8.5, {100000, 1, 400000}}};
+    EXPECT_EQ(recommended.projectedRange(opening, {}, 10, video(10, 0)), (OutputSizeEstimate{516920, 592907}));
+    const std::vector<EncodedStretch> filling{{3.5, 8.5, {50000, 1, 300000}}, {0, 8.5, {100000, 1, 400000}}};
+    EXPECT_EQ(recommended.projectedRange(filling, {}, 10, video(10, 0)), (OutputSizeEstimate{520064, 622392}));
+    EXPECT_EQ(recommended.estimateStretches(3.5, 8.5, 10), (std::vector<std::pair<double, double>>{{0, 8.5}}));
+    EXPECT_TRUE(recommended.estimateStretches(7, 12, 20).size() == 1 && recommended.estimateStretches(11, 16, 32).empty());
+    EXPECT_TRUE(fastest.estimateStretches(3.5, 8.5, 10).empty());
     // Spread over what the sample leaves out; none for the rate plans or when it sees nearly all.
     const auto spread = highQuality.estimateStretches(21, 26, 60);
     ASSERT_EQ(spread.size(), 3u);
