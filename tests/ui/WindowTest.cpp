@@ -295,6 +295,9 @@ TEST_F(WindowTest, PreviewPlayersAndTheComparisonWindow)
     EXPECT_TRUE(shown(item("previewSpinner")));
     EXPECT_FALSE(enabled(item("generatePreviewButton")));
     compressor->succeed(0);
+    // The recommended plan's estimate also encodes the short video's opening.
+    ASSERT_TRUE(test::spinUntil([&] { return compressor->calls.size() == 2; }));
+    compressor->succeed(1);
     ASSERT_TRUE(settle());
     EXPECT_FALSE(shown(item("previewSpinner")));
     EXPECT_FALSE(shown(item("samplePlaceholder")));
