@@ -372,8 +372,9 @@ CompressionSettings::openingRateRange(const EncodedStretch &opening, const Encod
     const double rest = fullDuration - opening.end;
     const double requested = static_cast<double>(targetVideoBitrate(info)) / 8.0;
     // Key frames apart: the opening's come at its start, the rest's every ten seconds.
+    const double sampleLength = sample.end - sample.start;
     const double openingRate = static_cast<double>(opening.stats.interFrameBytes) / opening.end;
-    const double sampleRate = static_cast<double>(sample.stats.interFrameBytes) / (sample.end - sample.start);
+    const double sampleRate = static_cast<double>(sample.stats.interFrameBytes) / sampleLength;
     double busier = 1;
     if (static_cast<double>(sourceBytesPerSecond.size()) + 1 >= fullDuration) {
         const double before = sumOfSeconds(sourceBytesPerSecond, 0, opening.end) / opening.end;
@@ -385,7 +386,7 @@ CompressionSettings::openingRateRange(const EncodedStretch &opening, const Encod
     const double ceiling = std::max(openingRate, requested * (1 + rateBusierOvershoot));
     // x265 spends a still picture's bytes in bursts a second or two apart (135 KB one
     // second, 8 KB the next): a rest shorter than the sample may hold none of them.
-    const double burstShare = std::min(1.0, rest / (sample.end - sample.start));
+    const double burstShare = std::min(1.0, rest / sampleLength);
     const double lowRate = std::min(std::min(openingRate, sampleRate) * busier, ceiling) * burstShare;
     const double towards = openingRate + rateTowardsRequested * (requested - openingRate);
     double highRate = std::min(std::max({openingRate, sampleRate, towards}) * busier, ceiling);
@@ -413,7 +414,7 @@ std::optional<OutputSizeEstimate> CompressionSettings::projectedRange(std::vecto
         const auto opening = std::find_if(stretches.begin() + 1, stretches.end(), [&](const EncodedStretch &s) {
             return s.start <= 0 && s.end >= sample.end && s.end < fullDuration;
         });
-        if (opening != stretches.end() && sample.end - sample.start > 0) {
+        if (opening != stretches.end()) {
             return openingRateRange(*opening, sample, sourceBytesPerSecond, fullDuration, info);
         }
         return requestedRateRange(sample, sourceBytesPerSecond, fullDuration, info);

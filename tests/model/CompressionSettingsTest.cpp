@@ -123,7 +123,7 @@ TEST(CompressionSettings, BitRatesKeyFrameIntervalAndProjectedSizes)
     EXPECT_EQ(recommended.estimateStretches(3.5, 8.5, 10), (std::vector<std::pair<double, double>>{{0, 8.5}}));
     EXPECT_TRUE(recommended.estimateStretches(7, 12, 20).size() == 1 && recommended.estimateStretches(11, 16, 32).empty());
     EXPECT_TRUE(fastest.estimateStretches(3.5, 8.5, 10).empty());
-    // Spread over what the sample leaves out; none for the rate plans or when it sees nearly all.
+    // Spread over what the sample leaves out; none for fastest or when it sees nearly all.
     const auto spread = highQuality.estimateStretches(21, 26, 60);
     ASSERT_EQ(spread.size(), 3u);
     for (const auto &[index, start] : {std::pair{0, 8.5416667}, {1, 31.875}, {2, 50.2083333}}) {
