@@ -68,9 +68,9 @@ struct CompressionSettings {
                                                      const std::vector<std::int64_t> &sourceBytesPerSecond,
                                                      double fullDuration, const VideoInfo &info) const;
     // Where to encode the further stretches, besides the sample [sampleStart, sampleEnd]:
-    // for constant quality a few short ones spread over the video, for a requested rate
-    // the short video's opening up to the sample's end; none when the sample already
-    // sees enough of the video.
+    // for constant quality a few short ones spread over the video, for the recommended and
+    // smallest plans first the short video's opening up to the sample's end; none when the
+    // sample already sees enough of the video.
     std::vector<std::pair<double, double>> estimateStretches(double sampleStart, double sampleEnd,
                                                              double fullDuration) const;
     // How far past each of those stretches its encode runs, its frames not counted, so
@@ -89,6 +89,11 @@ private:
     std::optional<OutputSizeEstimate> openingRateRange(const EncodedStretch &opening, const EncodedStretch &sample,
                                                        const std::vector<std::int64_t> &sourceBytesPerSecond,
                                                        double fullDuration, const VideoInfo &info) const;
+    // SVT-AV1's encode of the video's opening, the sample, and stretches after the opening.
+    std::optional<OutputSizeEstimate> openingQualityRange(const EncodedStretch &opening, const EncodedStretch &sample,
+                                                          std::vector<EncodedStretch> after,
+                                                          const std::vector<std::int64_t> &sourceBytesPerSecond,
+                                                          double fullDuration, const VideoInfo &info) const;
     OutputSizeEstimate withKnownBytes(double lowVideo, double highVideo, double fullDuration,
                                       const VideoInfo &info) const;
 };
