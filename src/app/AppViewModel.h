@@ -188,8 +188,8 @@ private:
 
     // Tasks.
     QCoro::Task<> importTask(QList<QUrl> urls, bool selectFirstImported, quint64 generation, std::stop_token stop);
-    // Further stretches of the video (a few short ones for constant quality, a short
-    // video's opening for a requested rate), encoded for the estimate only and deleted at once.
+    // Further stretches of the video (a short video's opening for the recommended and smallest
+    // plans, a few short ones for constant quality), encoded for the estimate only and deleted at once.
     QCoro::Task<std::optional<OutputSizeEstimate>>
     estimateFromStretches(VideoInfo video, CompressionSettings settings, TimeRange window,
                           PreviewPacketStats sampleStats, std::vector<std::pair<double, double>> ranges,

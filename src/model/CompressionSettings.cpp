@@ -285,6 +285,19 @@ double sumOfSeconds(const std::vector<std::int64_t> &seconds, double from, doubl
     return sum;
 }
 
+// How much busier the source is over [from, to] than over the seconds encoded,
+// [seenFrom, seenTo]; alike where its bytes per second do not reach over the video.
+double sourceBusier(const std::vector<std::int64_t> &seconds, double fullDuration, double from, double to,
+                    double seenFrom, double seenTo)
+{
+    if (static_cast<double>(seconds.size()) + 1 < fullDuration) {
+        return 1.0;
+    }
+    const double part = sumOfSeconds(seconds, from, to) / std::max(to - from, 1e-9);
+    const double seen = sumOfSeconds(seconds, seenFrom, seenTo) / std::max(seenTo - seenFrom, 1e-9);
+    return part > 0 && seen > 0 ? part / seen : 1.0;
+}
+
 // How far a moment lies from a stretch.
 auto distanceFrom(double at)
 {
@@ -393,12 +406,7 @@ CompressionSettings::openingRateRange(const EncodedStretch &opening, const Encod
     const double sampleLength = sample.end - sample.start;
     const double openingRate = static_cast<double>(opening.stats.interFrameBytes) / opening.end;
     const double sampleRate = static_cast<double>(sample.stats.interFrameBytes) / sampleLength;
-    double busier = 1;
-    if (static_cast<double>(sourceBytesPerSecond.size()) + 1 >= fullDuration) {
-        const double before = sumOfSeconds(sourceBytesPerSecond, 0, opening.end) / opening.end;
-        const double after = sumOfSeconds(sourceBytesPerSecond, opening.end, fullDuration) / rest;
-        busier = before > 0 && after > 0 ? after / before : 1;
-    }
+    const double busier = sourceBusier(sourceBytesPerSecond, fullDuration, opening.end, fullDuration, 0, opening.end);
     // The rest spends what the opening spent lately (the sample's rate, or the opening's
     // own), moving on towards the requested rate, and at most what rate control allows.
     const double ceiling = std::max(openingRate, requested * (1 + rateBusierOvershoot));
@@ -429,15 +437,8 @@ CompressionSettings::openingQualityRange(const EncodedStretch &opening, const En
     // The opening's bytes are the output's own; only the rest is projected.
     double low = videoBytesOfStats(opening.stats) * (1 - wholeVideoTolerance) - wholeVideoBoxesSlack;
     double high = videoBytesOfStats(opening.stats) * (1 + wholeVideoTolerance) + wholeVideoBoxesSlack;
-    const bool weighted = static_cast<double>(sourceBytesPerSecond.size()) + 1 >= fullDuration;
-    // How much busier the source is over a part than over the seconds that were encoded.
     const auto busier = [&](double from, double to, double seenFrom, double seenTo) {
-        if (!weighted) {
-            return 1.0;
-        }
-        const double part = sumOfSeconds(sourceBytesPerSecond, from, to) / std::max(to - from, 1e-9);
-        const double here = sumOfSeconds(sourceBytesPerSecond, seenFrom, seenTo) / std::max(seenTo - seenFrom, 1e-9);
-        return here > 0 && part > 0 ? part / here : 1.0;
+        return sourceBusier(sourceBytesPerSecond, fullDuration, from, to, seenFrom, seenTo);
     };
     // Right after the opening the video goes on as its last seconds, the sample's, went.
     const double openingRate = static_cast<double>(opening.stats.interFrameBytes) / opening.end;
@@ -513,7 +514,6 @@ std::optional<OutputSizeEstimate> CompressionSettings::projectedRange(std::vecto
         // Each stretch stands for the part of the video nearer to it than to the
         // others. Within that part the source's own bytes say how much busier or
         // plainer it is than the stretch; without them it counts as alike.
-        const bool weighted = static_cast<double>(sourceBytesPerSecond.size()) + 1 >= fullDuration;
         double video = 0;
         std::vector<double> rates;
         for (std::size_t i = 0; i < stretches.size(); ++i) {
@@ -524,12 +524,7 @@ std::optional<OutputSizeEstimate> CompressionSettings::projectedRange(std::vecto
             // Every stretch opens on a key frame of its own; those of the output are counted apart.
             const double firstKey = averageKeyFrame(s.stats);
             const double rate = (videoBytesOfStats(s.stats) - firstKey) / length;
-            double busier = 1;
-            if (weighted) {
-                const double here = sumOfSeconds(sourceBytesPerSecond, s.start, s.end) / length;
-                const double part = sumOfSeconds(sourceBytesPerSecond, from, to) / std::max(to - from, 1e-9);
-                busier = here > 0 && part > 0 ? part / here : 1;
-            }
+            const double busier = sourceBusier(sourceBytesPerSecond, fullDuration, from, to, s.start, s.end);
             video += rate * busier * std::max(0.0, to - from);
             rates.push_back(rate);
         }
